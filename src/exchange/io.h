@@ -1,0 +1,23 @@
+// The only place that talks to the kernel about exchange files: every open,
+// read, write, fsync and close goes through here and is checked.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <sys/types.h>
+
+// -1 when the file cannot be opened. Descriptors never leak into the
+// "clear" child.
+int openFile(const char* path, int flags, mode_t mode = 0666);
+
+// False on any error; short writes are continued, EINTR is retried.
+bool writeAll(int fd, const char* data, std::size_t size);
+bool writeAllAt(int fd, const char* data, std::size_t size, off_t offset);
+bool syncFile(int fd);
+bool closeFile(int fd);
+
+// Bytes read, 0 at the end of the file, -1 on error.
+ssize_t readSome(int fd, char* buffer, std::size_t size);
+
+// Replaces the whole content of `path`, creating it when missing.
+bool writeWholeFile(const char* path, std::string_view bytes);

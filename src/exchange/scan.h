@@ -1,0 +1,50 @@
+// Reading the exchange files' text: white-space separated tokens and
+// decimal numbers, fed in blocks of any size. A token may be split across
+// blocks anywhere and may be of any length; nothing here ever writes past a
+// field's room.
+#pragma once
+
+#include "exchange/exchange.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The C locale's white space: blank, \t, \n, \v, \f, \r.
+inline bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// A signed decimal number whose value saturates at the 64-bit bounds
+// instead of wrapping.
+struct NumberScan {
+    std::uint64_t magnitude;
+    bool negative;
+};
+void addDigit(NumberScan& number, unsigned char digit);
+std::int64_t numberValue(const NumberScan& number);
+
+enum class RecordStep : unsigned char { Space, Text, Sign, Digits };
+
+// Reads records as a formatted reader would, field by field: three texts,
+// an integer, a text. An integer read that finds no number takes nothing,
+// so the token goes to the following text field and the records after it
+// are read one token out of step; a number with letters behind it leaves
+// the letters to the next field. Meanwhile it counts the plain tokens, which
+// alone decide how many records there are.
+struct RecordScan {
+    std::vector<FareRecord>* records;
+    FareRecord current;
+    NumberScan number;
+    std::int64_t tokens;
+    std::size_t length;  // bytes of the current text token so far
+    int field;           // 0 to 4, in FareRecord order
+    RecordStep step;
+    char sign;
+    bool inToken;
+};
+
+void startRecords(RecordScan& scan, std::vector<FareRecord>& records);
+void scanRecords(RecordScan& scan, const char* data, std::size_t size);
+// Ends the input: the table is left with exactly tokens / 5 records, and
+// that count is returned.
+std::int64_t finishRecords(RecordScan& scan);

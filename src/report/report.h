@@ -1,0 +1,13 @@
+// The console screens: clearing, the settlement report and its pause.
+#pragma once
+
+#include <cstdint>
+
+// Runs "clear". system() discards a SIGINT that is pending when it starts,
+// so one that already arrived is taken out first and kept in `stop`.
+void clearScreen(int& stop);
+
+// Clears the screen, shows the three sums and holds them for three seconds.
+// The pause is never cut short: stop signals stay blocked during it.
+void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare,
+                        int& stop);

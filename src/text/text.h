@@ -1,0 +1,44 @@
+// Every text this program shows, as the EUC-KR bytes the operators' consoles
+// expect. Nothing is converted to the terminal's locale: the bytes below are
+// what reaches standard output.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// 정산시간이 아닙니다.  (not settlement time: the idle screen, no line end)
+inline constexpr std::string_view idleText =
+    "\xC1\xA4\xBB\xEA\xBD\xC3\xB0\xA3\xC0\xCC \xBE\xC6\xB4\xD5\xB4\xCF\xB4\xD9.";
+
+// 화일 열기 실패!  (file open failed); the reading sites add a digit.
+inline constexpr std::string_view openFailed =
+    "\xC8\xAD\xC0\xCF \xBF\xAD\xB1\xE2 \xBD\xC7\xC6\xD0!";
+inline constexpr std::string_view openFailedRequest =
+    "\xC8\xAD\xC0\xCF \xBF\xAD\xB1\xE2 \xBD\xC7\xC6\xD0!1";
+inline constexpr std::string_view openFailedRecords =
+    "\xC8\xAD\xC0\xCF \xBF\xAD\xB1\xE2 \xBD\xC7\xC6\xD0!2";
+inline constexpr std::string_view openFailedCount =
+    "\xC8\xAD\xC0\xCF \xBF\xAD\xB1\xE2 \xBD\xC7\xC6\xD0!3";
+
+// 정산이 완료되었습니다.  (the settlement is complete)
+inline constexpr std::string_view settledText =
+    "\xC1\xA4\xBB\xEA\xC0\xCC \xBF\xCF\xB7\xE1\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF"
+    "\xB4\xD9.";
+
+// The three sum lines are "<label><number> \n"; the labels end in " : ".
+// 전체정산 금액 :  (total settlement amount)
+inline constexpr std::string_view totalLabel =
+    "\xC0\xFC\xC3\xBC\xC1\xA4\xBB\xEA \xB1\xDD\xBE\xD7 : ";
+// BUS정산 금액 :
+inline constexpr std::string_view busLabel =
+    "BUS\xC1\xA4\xBB\xEA \xB1\xDD\xBE\xD7 : ";
+// METRO정산 금액 :
+inline constexpr std::string_view metroLabel =
+    "METRO\xC1\xA4\xBB\xEA \xB1\xDD\xBE\xD7 : ";
+
+// Console output goes through these three, so that every byte the program
+// prints comes from this file's texts and numbers.
+void printText(std::string_view text);
+void printLine(std::string_view text);
+void printSum(std::string_view label, std::int64_t value);
+void flushConsole();
