@@ -1,0 +1,31 @@
+// Running the real fare-settle in a test's exchange directory.
+#pragma once
+
+#include "support.h"
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+
+struct Program {
+    pid_t pid;
+    std::string out;  // standard output, captured to a file
+    std::string err;
+};
+
+// Starts the program in dir.work with TERM unset (so "clear" prints nothing
+// on standard output), or with `term` when one is given.
+Program startProgram(const ExchangeDir& dir, const char* term = nullptr);
+std::string outputOf(const Program& program);
+// Sends `signal` and returns the wait status.
+int stopProgram(Program& program, int signal = SIGTERM);
+// Waits for the process to end by itself; -1 if it has not within `seconds`.
+int waitExit(Program& program, double seconds);
+
+bool waitUntil(const std::function<bool()>& ready, double seconds = 20);
+std::size_t countOf(std::string_view haystack, std::string_view needle);
+// Whether `out` is `unit` repeated a whole number of times, at least once.
+::testing::AssertionResult repeats(std::string_view out, std::string_view unit);
+
+// The report a settlement prints, byte for byte.
+std::string reportBytes(long long total, long long bus, long long metro);
