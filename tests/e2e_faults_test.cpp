@@ -7,7 +7,7 @@
 
 namespace {
 
-using Faults = ExchangeTest;
+using Faults = ProgramTest;
 
 void prepare(const ExchangeTest& test) {
     writeFile(test.path("Time.txt"), "20261209");
@@ -20,7 +20,7 @@ void prepare(const ExchangeTest& test) {
 TEST_F(Faults, ALedgerThatCannotOpenKeepsTheRequestUntilItCan) {
     prepare(*this);
     std::filesystem::create_directory(path("BusAccount.txt"));
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     // The request stays in force, so the same records are settled again.
     std::string attempt = reportBytes(1950, 809, 1141) + std::string(openFailed) + "\n";
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), attempt) >= 2; }));
@@ -49,7 +49,7 @@ TEST_F(Faults, ALedgerOnAFullDiskIsRolledBackAndRetried) {
     prepare(*this);
     writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
     std::filesystem::create_symlink("/dev/full", path("MetroAccount.txt"));
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), std::string(openFailed) + "\n") >= 1; }));
     EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n"));
     EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), ""));

@@ -7,7 +7,7 @@
 
 namespace {
 
-using Idle = ExchangeTest;
+using Idle = ProgramTest;
 
 std::string line(std::string_view text) { return std::string(text) + "\n"; }
 
@@ -26,7 +26,7 @@ std::string clearBytes(const char* term) {
 }  // namespace
 
 TEST_F(Idle, EveryFileMissingPrintsFourLinesAndTheIdleTextEachCycle) {
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 3; }));
     stopProgram(program);
     std::string unit = line(openFailedCount) + line(openFailedRequest) + line(openFailedRequest) +
@@ -40,7 +40,7 @@ TEST_F(Idle, AQuietDirectoryShowsOnlyTheIdleTextAndTouchesNothing) {
     writeFile(path("Time.txt"), "20261209\n");
     writeFile(path("AccountTrigger.txt"), "0");
     writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 3; }));
     // Requests that are not exactly 1 keep it idle.
     for (const char* other : {"2", "-1", "word", "", "4294967297", "1000000000000000000001"}) {
@@ -58,7 +58,7 @@ TEST_F(Idle, OutputReachesAPipeInTheOrderATerminalShowsIt) {
     std::string clear = clearBytes("xterm");
     ASSERT_FALSE(clear.empty()) << "no terminfo entry for xterm";
     writeFile(path("Time.txt"), "20261209\n");
-    Program program = startProgram(dir, "xterm");
+    Program program = startProgram(*this, "xterm");
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 3; }));
     stopProgram(program);
     // The failure lines were printed before the clearing in each cycle.

@@ -6,7 +6,7 @@
 
 namespace {
 
-using Settlement = ExchangeTest;
+using Settlement = ProgramTest;
 
 std::string line(std::string_view text) { return std::string(text) + "\n"; }
 
@@ -18,7 +18,7 @@ bool settled(const ExchangeTest& test, const std::string& success) {
 
 TEST_F(Settlement, AFirstSettlementWithOnlyATriggerFile) {
     writeFile(path("AccountTrigger.txt"), "\n 01\n");
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 2; }, 20));
     stopProgram(program);
 
@@ -49,7 +49,7 @@ TEST_F(Settlement, TwoRequestsWithRecordsAndAnAppendDuringTheReport) {
               "20261209083006 TAXI 0006 800 CARD006\n"
               "20261209083007 METRO 0007 -200 CARD007\n"
               "20261209083008 BUS");
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 2; }));
     writeFile(path("AccountTrigger.txt"), "1");
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), settledText) == 1; }));
@@ -97,7 +97,7 @@ TEST_F(Settlement, CitySumsAreShownAndRecordedWithoutWrapping) {
     writeFile(path("Accumulated.txt"), records);
     writeFile(path("Time.txt"), "20261209");
     writeFile(path("AccountTrigger.txt"), "1");
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return settled(*this, "1"); }, 60));
     stopProgram(program);
     std::string out = outputOf(program);

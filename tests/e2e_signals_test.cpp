@@ -9,7 +9,7 @@
 
 namespace {
 
-using Stopping = ExchangeTest;
+using Stopping = ProgramTest;
 
 }  // namespace
 
@@ -19,7 +19,7 @@ TEST_F(Stopping, AnIdleProgramEndsByTheSignalItIsSent) {
     writeFile(path("Accumulated.txt"), "");
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
-        Program program = startProgram(dir);
+        Program program = startProgram(*this);
         ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 5; }));
         ::kill(program.pid, signal);
         int status = waitExit(program, 2);
@@ -34,7 +34,7 @@ TEST_F(Stopping, ASignalDuringTheReportWaitsForTheWholeSettlement) {
     writeFile(path("Time.txt"), "20261209");
     writeFile(path("Accumulated.txt"), "c1 BUS t 1650 k\n");
     writeFile(path("AccountTrigger.txt"), "1");
-    Program program = startProgram(dir);
+    Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), settledText) == 1; }));
     ::kill(program.pid, SIGINT);
     ::kill(program.pid, SIGTERM);

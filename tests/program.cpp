@@ -10,7 +10,19 @@
 #include <thread>
 #include <unistd.h>
 
-Program startProgram(const ExchangeDir& dir, const char* term) {
+void ProgramTest::TearDown() {
+    for (pid_t pid : running) {
+        // Only children not yet waited for are still ours to kill.
+        if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    ExchangeTest::TearDown();
+}
+
+Program startProgram(ProgramTest& test, const char* term) {
+    const ExchangeDir& dir = test.dir;
     Program program;
     program.out = dir.root + "/../stdout";
     program.err = dir.root + "/../stderr";
@@ -34,10 +46,25 @@ Program startProgram(const ExchangeDir& dir, const char* term) {
         ::_exit(127);
     }
     program.pid = pid;
+    test.running.push_back(pid);
     return program;
 }
 
 std::string outputOf(const Program& program) { return readFile(program.out); }
+
+namespace {
+
+// A sanitizer report or a crash must fail the test that saw it, even when
+// the files happen to look right.
+void expectCleanEnd(const Program& program, int status, int signal) {
+    std::string err = readFile(program.err);
+    EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+        << "the program did not end by signal " << signal << ", wait status " << status;
+}
+
+}  // namespace
 
 int stopProgram(Program& program, int signal) {
     int status = 0;
@@ -45,6 +72,7 @@ int stopProgram(Program& program, int signal) {
     ::kill(program.pid, signal);
     ::waitpid(program.pid, &status, 0);
     program.pid = -1;
+    expectCleanEnd(program, status, signal);
     return status;
 }
 
@@ -54,6 +82,7 @@ int waitExit(Program& program, double seconds) {
     while (std::chrono::steady_clock::now() < deadline) {
         if (::waitpid(program.pid, &status, WNOHANG) == program.pid) {
             program.pid = -1;
+            expectCleanEnd(program, status, WIFSIGNALED(status) ? WTERMSIG(status) : 0);
             return status;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -3,9 +3,11 @@
 
 #include "support.h"
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 struct Program {
     pid_t pid;
@@ -13,13 +15,22 @@ struct Program {
     std::string err;
 };
 
-// Starts the program in dir.work with TERM unset (so "clear" prints nothing
-// on standard output), or with `term` when one is given.
-Program startProgram(const ExchangeDir& dir, const char* term = nullptr);
+// A test that runs the program; whatever it left running is killed when
+// the test ends, passed or failed.
+class ProgramTest : public ExchangeTest {
+public:
+    void TearDown() override;
+    std::vector<pid_t> running;
+};
+
+// Starts the program in the test's working directory with TERM unset (so
+// "clear" prints nothing on standard output), or with `term` when given.
+Program startProgram(ProgramTest& test, const char* term = nullptr);
 std::string outputOf(const Program& program);
-// Sends `signal` and returns the wait status.
+// Sends `signal`, checks that the program ended by it cleanly, and returns
+// the wait status.
 int stopProgram(Program& program, int signal = SIGTERM);
-// Waits for the process to end by itself; -1 if it has not within `seconds`.
+// Waits for the process to end; -1 if it has not within `seconds`.
 int waitExit(Program& program, double seconds);
 
 bool waitUntil(const std::function<bool()>& ready, double seconds = 20);
