@@ -48,15 +48,7 @@ int main() {
         if (trigger == 1) {
             Account(records, busShare, metroShare, recordCount);
             showAccountSuccess(total, busShare, metroShare, stop);
-            SettlementFiles files{};
-            openSettlement(files);
-            AccumulateRestore(files, date, busShare, metroShare, total);
-            BusSend(files, busShare, date);
-            MetroSend(files, metroShare, date);
-            commitLedgers(files);
-            Reset(files, snapshot);
-            closeSettlement(files);
-            FinishSignal(files);
+            recordSettlement(date, busShare, metroShare, total, snapshot);
         } else {
             clearScreen(stop);
             printText(idleText);

@@ -88,7 +88,11 @@ void dataCount(std::int64_t& recordCount, std::vector<FareRecord>& records,
 void AccumulatedRead(const std::vector<FareRecord>& records, std::int64_t& total,
                      std::int64_t recordCount, const AccumulatedSnapshot& snapshot);
 
-// Ledgers and hand-back, in the order a settlement calls them.
+// Records a settlement: every step below, in order.
+void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
+                      std::int64_t total, const AccumulatedSnapshot& snapshot);
+
+// Ledgers and hand-back, in the order recordSettlement calls them.
 void openSettlement(SettlementFiles& files);
 void AccumulateRestore(SettlementFiles& files, const char (&date)[9], std::int64_t busShare,
                        std::int64_t metroShare, std::int64_t total);

@@ -94,6 +94,19 @@ bool blankPrefix(int fd, std::int64_t bytes, off_t size) {
 
 }  // namespace
 
+void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
+                      std::int64_t total, const AccumulatedSnapshot& snapshot) {
+    SettlementFiles files{};
+    openSettlement(files);
+    AccumulateRestore(files, date, busShare, metroShare, total);
+    BusSend(files, busShare, date);
+    MetroSend(files, metroShare, date);
+    commitLedgers(files);
+    Reset(files, snapshot);
+    closeSettlement(files);
+    FinishSignal(files);
+}
+
 void openSettlement(SettlementFiles& files) {
     files = SettlementFiles{-1, -1, -1, -1, 0, 0, 0, true};
     files.account = openLogged(accountPath, O_WRONLY | O_APPEND | O_CREAT, files);

@@ -24,20 +24,11 @@ AccumulatedSnapshot takeSnapshot() {
     return snapshot;
 }
 
-// Runs every recording step of a settlement, as the cycle does, and returns
-// what it printed.
+// Records a settlement as the cycle does and returns what it printed.
 std::string record(const char (&date)[9], std::int64_t bus, std::int64_t metro, std::int64_t total,
                    const AccumulatedSnapshot& snapshot) {
     StdoutCapture capture = startCapture();
-    SettlementFiles files{};
-    openSettlement(files);
-    AccumulateRestore(files, date, bus, metro, total);
-    BusSend(files, bus, date);
-    MetroSend(files, metro, date);
-    commitLedgers(files);
-    Reset(files, snapshot);
-    closeSettlement(files);
-    FinishSignal(files);
+    recordSettlement(date, bus, metro, total, snapshot);
     return endCapture(capture);
 }
 
