@@ -52,6 +52,31 @@ Program startProgram(ProgramTest& test, const char* term) {
 
 std::string outputOf(const Program& program) { return readFile(program.out); }
 
+PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args) {
+    std::string out = test.dir.root + "/../peer-out";
+    std::string err = test.dir.root + "/../peer-err";
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(test.dir.work.c_str()) != 0) ::_exit(126);
+        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(FARE_PEER));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(FARE_PEER, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    PeerRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
+    return run;
+}
+
 namespace {
 
 // A sanitizer report or a crash must fail the test that saw it, even when

@@ -33,6 +33,14 @@ int stopProgram(Program& program, int signal = SIGTERM);
 // Waits for the process to end; -1 if it has not within `seconds`.
 int waitExit(Program& program, double seconds);
 
+// Runs fare-peer to its end in the test's working directory.
+struct PeerRun {
+    int status;  // exit status, or -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args);
+
 bool waitUntil(const std::function<bool()>& ready, double seconds = 20);
 std::size_t countOf(std::string_view haystack, std::string_view needle);
 // Whether `out` is `unit` repeated a whole number of times, at least once.

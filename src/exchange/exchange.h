@@ -28,10 +28,14 @@
 // blanks, which every reader skips, and where the file system can, removed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <sys/types.h>
 #include <vector>
 
+// Every path is the exchange directory, "../../", and a file name; a peer
+// that names the directory itself takes the file name alone.
+inline constexpr std::size_t exchangePrefix = 6;
 inline constexpr char timePath[] = "../../Time.txt";
 inline constexpr char triggerPath[] = "../../AccountTrigger.txt";
 inline constexpr char accumulatedPath[] = "../../Accumulated.txt";

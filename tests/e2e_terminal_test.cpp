@@ -1,0 +1,52 @@
+// fare-settle in a real terminal, read off the screen as a person sees it
+// through luit on a UTF-8 terminal.
+#include "program.h"
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using Terminal = ProgramTest;
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Terminal, ShowsKoreanIdleAndReportAndEndsOnCtrlC) {
+    writeFile(path("Time.txt"), "20261209");
+    writeFile(path("AccountTrigger.txt"), "0");
+    writeFile(path("Accumulated.txt"), "c1 BUS t 1650 k\n");
+    std::string tmux = "tmux -L fare-test-" + std::to_string(::getpid());
+    std::string ended = path("ended");
+    std::string command = "cd '" + dir.work + "' && LANG=C.UTF-8 LC_ALL=C.UTF-8 luit -encoding EUC-KR -- " +
+                          FARE_SETTLE + "; touch '" + ended + "'; sleep 30";
+    ASSERT_EQ(std::system((tmux + " new-session -d -x 80 -y 12 \"" + command + "\"").c_str()), 0);
+    auto screen = [&] { return run(tmux + " capture-pane -p"); };
+
+    EXPECT_TRUE(waitUntil([&] { return screen().find("정산시간이 아닙니다.") != std::string::npos; }))
+        << screen();
+    ASSERT_EQ(runPeer(*this, {"request"}).status, 0);
+    EXPECT_TRUE(waitUntil([&] { return screen().find("정산이 완료되었습니다.") != std::string::npos; }))
+        << screen();
+    std::string report = screen();
+    EXPECT_NE(report.find("전체정산 금액 : 1650"), std::string::npos) << report;
+    EXPECT_NE(report.find("BUS정산 금액 : 1268"), std::string::npos) << report;
+    EXPECT_NE(report.find("METRO정산 금액 : 382"), std::string::npos) << report;
+    EXPECT_TRUE(waitUntil([&] { return readFile(path("AccountSuccess.txt")) == "1"; }));
+
+    EXPECT_TRUE(waitUntil([&] { return screen().find("정산시간이 아닙니다.") != std::string::npos; }));
+    std::system((tmux + " send-keys C-c").c_str());
+    EXPECT_TRUE(waitUntil([&] { return fileExists(ended); }, 5)) << "Ctrl-C did not end it: " << screen();
+    std::system((tmux + " kill-server").c_str());
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261209\t1268\t382\t1650\n"));
+}
