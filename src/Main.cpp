@@ -3,7 +3,6 @@
 // asks for it, it divides the accumulated fares, shows and records the sums,
 // and hands the request back. It runs until a signal stops it.
 #include "Stop.h"
-#include "apportion/apportion.h"
 #include "exchange/exchange.h"
 #include "report/report.h"
 #include "text/text.h"
@@ -13,12 +12,14 @@
 
 namespace {
 
-void ReceivingSet(std::int64_t& trigger, char (&date)[9], const std::vector<FareRecord>& records,
-                  std::int64_t& total, std::int64_t recordCount,
-                  const AccumulatedSnapshot& snapshot) {
+// The request comes first so that the records are read only when they are
+// to be settled; an idle cycle costs the same whatever the file holds.
+void ReceivingSet(std::int64_t& trigger, char (&date)[9], std::vector<FareRecord>& records,
+                  std::int64_t& total, std::int64_t& busShare, std::int64_t& metroShare,
+                  std::int64_t& recordCount, AccumulatedSnapshot& snapshot) {
     getTrigger(trigger);
     getDate(date);
-    AccumulatedRead(records, total, recordCount, snapshot);
+    AccumulatedRead(records, total, busShare, metroShare, recordCount, snapshot, trigger == 1);
 }
 
 }  // namespace
@@ -42,11 +43,10 @@ int main() {
         std::vector<FareRecord> records;
         AccumulatedSnapshot snapshot{};
 
-        dataCount(recordCount, records, snapshot);
-        ReceivingSet(trigger, date, records, total, recordCount, snapshot);
+        dataCount(recordCount, snapshot);
+        ReceivingSet(trigger, date, records, total, busShare, metroShare, recordCount, snapshot);
 
         if (trigger == 1) {
-            Account(records, busShare, metroShare, recordCount);
             showAccountSuccess(total, busShare, metroShare, stop);
             recordSettlement(date, busShare, metroShare, total, snapshot);
         } else {

@@ -1,7 +1,8 @@
-// Reading the accumulated fare file. It is read once per cycle, in large
-// blocks; the count and the records both come from that one read, so a
-// settlement settles exactly the records it counted, whatever peers append
-// meanwhile.
+// Reading the accumulated fare file: in large blocks, once per settlement
+// and never in an idle cycle. The count and the records come from that one
+// read, so a settlement settles exactly the records it counted, whatever
+// peers append meanwhile.
+#include "apportion/apportion.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/scan.h"
@@ -9,16 +10,11 @@
 
 #include <fcntl.h>
 #include <limits>
-#include <new>
 #include <sys/stat.h>
 
 namespace {
 
 constexpr std::size_t readBlock = std::size_t{1} << 20;
-
-// Real records are about 35 bytes; reserving for 32-byte ones means the
-// table is allocated once for a normal file. Pages never filled cost nothing.
-constexpr off_t bytesPerRecordGuess = 32;
 
 std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
     std::int64_t sum;
@@ -27,54 +23,64 @@ std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
                  : std::numeric_limits<std::int64_t>::min();
 }
 
+// Adds the first `count` records of the table to the sums.
+void settleRecords(const std::vector<FareRecord>& records, std::size_t count, std::int64_t& total,
+                   std::int64_t& busShare, std::int64_t& metroShare) {
+    for (std::size_t i = 0; i < count; ++i) total = addSaturating(total, records[i].amount);
+    Account(records, busShare, metroShare, static_cast<std::int64_t>(count));
+}
+
+void closeSnapshot(AccumulatedSnapshot& snapshot) {
+    if (snapshot.fd >= 0) closeFile(snapshot.fd);
+    snapshot.fd = -1;
+}
+
 }  // namespace
 
-void dataCount(std::int64_t& recordCount, std::vector<FareRecord>& records,
-               AccumulatedSnapshot& snapshot) {
-    snapshot = AccumulatedSnapshot{};
+void dataCount(std::int64_t& recordCount, AccumulatedSnapshot& snapshot) {
+    snapshot = AccumulatedSnapshot{-1, false, 0, 0, 0};
     recordCount = 0;
-    records.clear();
-    int fd = openFile(accumulatedPath, O_RDONLY);
-    if (fd < 0) {
+    snapshot.fd = openFile(accumulatedPath, O_RDONLY);
+    if (snapshot.fd < 0) {
         printLine(openFailedCount);
         return;
     }
     struct stat st {};
-    if (::fstat(fd, &st) == 0) {
+    if (::fstat(snapshot.fd, &st) == 0) {
         snapshot.device = st.st_dev;
         snapshot.inode = st.st_ino;
     }
-    try {
-        if (st.st_size > 0) records.reserve(static_cast<std::size_t>(st.st_size / bytesPerRecordGuess));
-        std::vector<char> buffer(readBlock);
-        RecordScan scan;
-        startRecords(scan, records);
-        ssize_t n;
-        while ((n = readSome(fd, buffer.data(), buffer.size())) > 0) {
-            scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
-            snapshot.bytes += n;
-        }
-        // A read error ends the snapshot where it stopped; only the bytes
-        // read are ever settled and removed.
-        recordCount = finishRecords(scan);
-        snapshot.opened = true;
-    } catch (const std::bad_alloc&) {
-        // A file too big for memory is left whole for a later cycle, and the
-        // operator is told it could not be taken in.
-        std::vector<FareRecord>().swap(records);
-        snapshot = AccumulatedSnapshot{};
-        recordCount = 0;
-        printLine(openFailedCount);
-    }
-    closeFile(fd);
+    snapshot.opened = true;
 }
 
-void AccumulatedRead(const std::vector<FareRecord>& records, std::int64_t& total,
-                     std::int64_t recordCount, const AccumulatedSnapshot& snapshot) {
+void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
+                     std::int64_t& busShare, std::int64_t& metroShare,
+                     std::int64_t& recordCount, AccumulatedSnapshot& snapshot, bool settling) {
     if (!snapshot.opened) {
         printLine(openFailedRecords);
         return;
     }
-    for (std::int64_t i = 0; i < recordCount; ++i)
-        total = addSaturating(total, records[static_cast<std::size_t>(i)].amount);
+    if (!settling) {
+        closeSnapshot(snapshot);
+        return;
+    }
+    std::vector<char> buffer(readBlock);
+    // Room for every record a block of ordinary records completes, so the
+    // table is allocated once.
+    records.reserve(readBlock / 16);
+    RecordScan scan;
+    startRecords(scan, records);
+    ssize_t n;
+    while ((n = readSome(snapshot.fd, buffer.data(), buffer.size())) > 0) {
+        scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+        snapshot.bytes += n;
+        std::size_t counted = countedRecords(scan);
+        settleRecords(records, counted, total, busShare, metroShare);
+        dropRecords(scan, counted);
+    }
+    // A read error ends the snapshot where it stopped; only the bytes read
+    // are settled, and only they are removed afterwards.
+    recordCount = finishRecords(scan);
+    settleRecords(records, records.size(), total, busShare, metroShare);
+    closeSnapshot(snapshot);
 }

@@ -59,10 +59,12 @@ struct FareRecord {
     char token5[8];
 };
 
-// What one cycle read of Accumulated.txt: whether it could be opened, how
-// many bytes were read, and which file that was, so that a settlement
-// removes exactly those bytes and no others.
+// Accumulated.txt as one cycle sees it: opened once at the start of the
+// cycle, read (only when settling) through that same descriptor, and
+// remembered by size and identity, so that a settlement removes exactly the
+// bytes it read and no others.
 struct AccumulatedSnapshot {
+    int fd;  // -1 once closed, or when the file could not be opened
     bool opened;
     std::int64_t bytes;
     dev_t device;
@@ -86,11 +88,15 @@ struct SettlementFiles {
 void getTrigger(std::int64_t& trigger);
 void getDate(char (&date)[9]);
 
-// Accumulated fare file: one read gives both the count and the records.
-void dataCount(std::int64_t& recordCount, std::vector<FareRecord>& records,
-               AccumulatedSnapshot& snapshot);
-void AccumulatedRead(const std::vector<FareRecord>& records, std::int64_t& total,
-                     std::int64_t recordCount, const AccumulatedSnapshot& snapshot);
+// Accumulated fare file. dataCount opens it for the cycle; AccumulatedRead
+// reads it once, only when a settlement is due, and gives the count, the
+// total and the two shares from that one read; an idle cycle only closes it.
+// The records pass through `records` a block at a time, so memory stays
+// flat whatever the size of the file.
+void dataCount(std::int64_t& recordCount, AccumulatedSnapshot& snapshot);
+void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
+                     std::int64_t& busShare, std::int64_t& metroShare,
+                     std::int64_t& recordCount, AccumulatedSnapshot& snapshot, bool settling);
 
 // Records a settlement: every step below, in order.
 void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,

@@ -15,11 +15,12 @@ using SettlementRecord = ExchangeTest;
 std::string failLine() { return std::string(openFailed) + "\n"; }
 
 AccumulatedSnapshot takeSnapshot() {
-    std::int64_t count = 0;
+    std::int64_t count = 0, total = 0, bus = 0, metro = 0;
     std::vector<FareRecord> records;
     AccumulatedSnapshot snapshot{};
     StdoutCapture capture = startCapture();
-    dataCount(count, records, snapshot);
+    dataCount(count, snapshot);
+    AccumulatedRead(records, total, bus, metro, count, snapshot, true);
     endCapture(capture);
     return snapshot;
 }

@@ -1,5 +1,11 @@
 #include "exchange/scan.h"
 
+#include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <cstddef>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -9,50 +15,128 @@ constexpr std::uint64_t magnitudeLimit = std::uint64_t{1} << 63;
 // Room for each text field's bytes; `mode` keeps six (see FareRecord).
 constexpr std::size_t textRoom[5] = {12, 6, 4, 0, 7};
 
+constexpr std::size_t textOffset[5] = {offsetof(FareRecord, token1), offsetof(FareRecord, mode),
+                                       offsetof(FareRecord, token3), 0, offsetof(FareRecord, token5)};
+
 char* fieldText(FareRecord& record, int field) {
-    switch (field) {
-    case 0: return record.token1;
-    case 1: return record.mode;
-    case 2: return record.token3;
-    default: return record.token5;
+    return reinterpret_cast<char*>(&record) + textOffset[field];
+}
+
+// Copies n bytes, n at most 16, with a few fixed-size moves instead of a
+// call or a byte loop: the two moves of each size class overlap.
+void copySmall(char* out, const unsigned char* in, std::size_t n) {
+    if (n >= 8) {
+        std::memcpy(out, in, 8);
+        std::memcpy(out + n - 8, in + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, in, 4);
+        std::memcpy(out + n - 4, in + n - 4, 4);
+    } else if (n > 0) {
+        out[0] = static_cast<char>(in[0]);
+        out[n / 2] = static_cast<char>(in[n / 2]);
+        out[n - 1] = static_cast<char>(in[n - 1]);
     }
 }
 
-void putText(RecordScan& scan, unsigned char c) {
-    if (scan.length < textRoom[scan.field])
-        fieldText(scan.current, scan.field)[scan.length] = static_cast<char>(c);
-    ++scan.length;
+// A record being filled, with room behind it for one 16-byte store at any
+// field. Fields are filled in order and start zeroed, so a store that
+// carries a field's bytes followed by zeros may run over the fields after
+// it: they are still zero, and are written later.
+struct RecordRoom {
+    FareRecord record;
+    char spill[16];
+};
+
+// Puts a token of `keep` bytes, the start of a field still empty, into
+// the field with one vector store: `in` has 16 readable bytes.
+void storeField(RecordRoom& room, int field, const unsigned char* in, std::size_t keep) {
+#ifdef __SSE2__
+    const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    __m128i wanted = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(keep)));
+    char* out = reinterpret_cast<char*>(&room) + textOffset[field];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_and_si128(bytes, wanted));
+#else
+    copySmall(fieldText(room.record, field), in, keep);
+#endif
 }
 
-void beginText(RecordScan& scan, int field) {
-    scan.field = field;
-    scan.length = 0;
-    scan.step = RecordStep::Text;
+// The scan's state while a block is read. It is kept apart from the record
+// being filled, so that writing a field's bytes cannot be taken to change
+// the state, which can then stay in registers.
+struct Cursor {
+    std::int64_t tokens;
+    std::size_t length;
+    int field;
+    RecordStep step;
+};
+
+Cursor cursorOf(const RecordScan& scan) { return {scan.tokens, scan.length, scan.field, scan.step}; }
+
+void store(RecordScan& scan, const Cursor& at, const FareRecord& current) {
+    scan.tokens = at.tokens;
+    scan.length = at.length;
+    scan.field = at.field;
+    scan.step = at.step;
+    scan.current = current;
 }
 
-void endRecord(RecordScan& scan) {
-    scan.records->push_back(scan.current);
-    scan.current = FareRecord{};
-    scan.field = 0;
-    scan.step = RecordStep::Space;
+void putText(Cursor& at, FareRecord& current, unsigned char c) {
+    if (at.length < textRoom[at.field]) fieldText(current, at.field)[at.length] = static_cast<char>(c);
+    ++at.length;
 }
 
-void endText(RecordScan& scan) {
-    if (scan.field == 4) {
-        endRecord(scan);
+void beginText(Cursor& at, int field) {
+    at.field = field;
+    at.length = 0;
+    at.step = RecordStep::Text;
+}
+
+void endRecord(Cursor& at, FareRecord& current, std::vector<FareRecord>& records) {
+    records.push_back(current);
+    current = FareRecord{};
+    at.field = 0;
+    at.step = RecordStep::Space;
+}
+
+void endText(Cursor& at, FareRecord& current, std::vector<FareRecord>& records) {
+    if (at.field == 4) {
+        endRecord(at, current, records);
         return;
     }
-    ++scan.field;
-    scan.step = RecordStep::Space;
+    ++at.field;
+    at.step = RecordStep::Space;
 }
 
-void endNumber(RecordScan& scan) { scan.current.amount = numberValue(scan.number); }
+// The first blank at or after p, or end. Most tokens are shorter than 16
+// bytes, so one vector step usually finds the blank that ends a token.
+const unsigned char* findBlank(const unsigned char* p, const unsigned char* end) {
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i span = _mm_set1_epi8('\r' - '\t');
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // \t to \r is one range: unsigned (c - \t) <= \r - \t.
+        __m128i shifted = _mm_sub_epi8(v, tab);
+        __m128i inRange = _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
+        __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, space), inRange);
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(blank));
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+    }
+#endif
+    while (p < end && !isBlank(*p)) ++p;
+    return p;
+}
 
 }  // namespace
 
 void addDigit(NumberScan& number, unsigned char digit) {
     unsigned d = digit - '0';
-    if (number.magnitude > (magnitudeLimit - d) / 10)
+    if (number.magnitude < magnitudeLimit / 10 - 1)
+        number.magnitude = number.magnitude * 10 + d;
+    else if (number.magnitude > (magnitudeLimit - d) / 10)
         number.magnitude = magnitudeLimit;
     else
         number.magnitude = number.magnitude * 10 + d;
@@ -73,94 +157,118 @@ void startRecords(RecordScan& scan, std::vector<FareRecord>& records) {
     scan.step = RecordStep::Space;
 }
 
+// Each step runs over as many bytes as it can in one tight loop and leaves
+// the scan in a state that the next block resumes from, so a block may end
+// anywhere, even inside a token.
 void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + size;
+    std::vector<FareRecord>& records = *scan.records;
+    Cursor at = cursorOf(scan);
+    RecordRoom room{scan.current, {}};
+    FareRecord& current = room.record;
+    NumberScan number = scan.number;
     while (p < end) {
-        unsigned char c = *p++;
-        bool blank = isBlank(c);
-        if (!blank && !scan.inToken) ++scan.tokens;
-        scan.inToken = !blank;
-
-        switch (scan.step) {
-        case RecordStep::Space:
-            if (blank) break;
-            if (scan.field != 3) {
-                beginText(scan, scan.field);
-                putText(scan, c);
-            } else if (c == '+' || c == '-') {
-                scan.number = NumberScan{0, c == '-'};
-                scan.sign = static_cast<char>(c);
-                scan.step = RecordStep::Sign;
-            } else if (isDigit(c)) {
-                scan.number = NumberScan{0, false};
-                addDigit(scan.number, c);
-                scan.step = RecordStep::Digits;
-            } else {
+        switch (at.step) {
+        case RecordStep::Space: {
+            while (p < end && isBlank(*p)) ++p;
+            if (p == end) break;
+            ++at.tokens;
+            unsigned char c = *p;
+            if (at.field == 3) {
+                if (c == '+' || c == '-') {
+                    number = NumberScan{0, c == '-'};
+                    scan.sign = static_cast<char>(c);
+                    at.step = RecordStep::Sign;
+                    ++p;
+                    break;
+                }
+                if (isDigit(c)) {
+                    number = NumberScan{0, false};
+                    at.step = RecordStep::Digits;
+                    break;
+                }
                 // No number here: the amount stays 0 and this token is the
                 // record's last field.
-                beginText(scan, 4);
-                putText(scan, c);
+                at.field = 4;
             }
+            beginText(at, at.field);
+            [[fallthrough]];
+        }
+        case RecordStep::Text: {
+            const unsigned char* start = p;
+            p = findBlank(p, end);
+            auto n = static_cast<std::size_t>(p - start);
+            std::size_t fieldRoom = textRoom[at.field];
+            std::size_t keep = at.length < fieldRoom ? std::min(n, fieldRoom - at.length) : 0;
+            if (at.length == 0 && end - start >= 16)
+                storeField(room, at.field, start, keep);
+            else if (keep > 0)
+                copySmall(fieldText(current, at.field) + at.length, start, keep);
+            at.length += n;
+            if (p < end) endText(at, current, records);
             break;
-        case RecordStep::Text:
-            if (blank)
-                endText(scan);
-            else
-                putText(scan, c);
-            break;
+        }
         case RecordStep::Sign:
-            if (isDigit(c)) {
-                addDigit(scan.number, c);
-                scan.step = RecordStep::Digits;
+            if (isDigit(*p)) {
+                at.step = RecordStep::Digits;
                 break;
             }
             // A lone sign is no number; the sign starts the last field.
-            beginText(scan, 4);
-            putText(scan, static_cast<unsigned char>(scan.sign));
-            if (blank)
-                endText(scan);
-            else
-                putText(scan, c);
+            beginText(at, 4);
+            putText(at, current, static_cast<unsigned char>(scan.sign));
             break;
         case RecordStep::Digits:
-            if (isDigit(c)) {
-                addDigit(scan.number, c);
-                break;
-            }
-            endNumber(scan);
-            if (blank) {
-                scan.field = 4;
-                scan.step = RecordStep::Space;
+            while (p < end && isDigit(*p)) addDigit(number, *p++);
+            if (p == end) break;
+            current.amount = numberValue(number);
+            if (isBlank(*p)) {
+                at.field = 4;
+                at.step = RecordStep::Space;
             } else {
-                beginText(scan, 4);
-                putText(scan, c);
+                beginText(at, 4);
             }
             break;
         }
     }
+    scan.number = number;
+    store(scan, at, current);
+}
+
+std::size_t countedRecords(const RecordScan& scan) {
+    std::int64_t counted = scan.tokens / 5 - scan.dropped;
+    return std::min(scan.records->size(), static_cast<std::size_t>(std::max<std::int64_t>(counted, 0)));
+}
+
+void dropRecords(RecordScan& scan, std::size_t count) {
+    scan.records->erase(scan.records->begin(), scan.records->begin() + static_cast<std::ptrdiff_t>(count));
+    scan.dropped += static_cast<std::int64_t>(count);
 }
 
 std::int64_t finishRecords(RecordScan& scan) {
-    switch (scan.step) {
+    std::vector<FareRecord>& records = *scan.records;
+    Cursor at = cursorOf(scan);
+    FareRecord current = scan.current;
+    switch (at.step) {
     case RecordStep::Space:
-        if (scan.field > 0) endRecord(scan);
+        if (at.field > 0) endRecord(at, current, records);
         break;
     case RecordStep::Text:
-        endText(scan);
-        if (scan.field > 0) endRecord(scan);
+        endText(at, current, records);
+        if (at.field > 0) endRecord(at, current, records);
         break;
     case RecordStep::Sign:
-        beginText(scan, 4);
-        putText(scan, static_cast<unsigned char>(scan.sign));
-        endRecord(scan);
+        beginText(at, 4);
+        putText(at, current, static_cast<unsigned char>(scan.sign));
+        endRecord(at, current, records);
         break;
     case RecordStep::Digits:
-        endNumber(scan);
-        endRecord(scan);
+        current.amount = numberValue(scan.number);
+        endRecord(at, current, records);
         break;
     }
+    store(scan, at, current);
     std::int64_t count = scan.tokens / 5;
-    scan.records->resize(static_cast<std::size_t>(count));
+    records.resize(static_cast<std::size_t>(count - scan.dropped));
     return count;
 }

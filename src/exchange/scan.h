@@ -30,21 +30,30 @@ enum class RecordStep : unsigned char { Space, Text, Sign, Digits };
 // so the token goes to the following text field and the records after it
 // are read one token out of step; a number with letters behind it leaves
 // the letters to the next field. Meanwhile it counts the plain tokens, which
-// alone decide how many records there are.
+// alone decide how many records there are: tokens / 5, known for sure only
+// at the end.
+//
+// Records are appended to the table as they complete. A caller that wants
+// to keep memory flat takes the ones already known to be among the counted
+// (countedRecords) and drops them from the front of the table.
 struct RecordScan {
     std::vector<FareRecord>* records;
     FareRecord current;
     NumberScan number;
     std::int64_t tokens;
-    std::size_t length;  // bytes of the current text token so far
-    int field;           // 0 to 4, in FareRecord order
+    std::int64_t dropped;  // records taken from the front of the table
+    std::size_t length;    // bytes of the current text token so far
+    int field;             // 0 to 4, in FareRecord order
     RecordStep step;
     char sign;
-    bool inToken;
 };
 
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records);
 void scanRecords(RecordScan& scan, const char* data, std::size_t size);
-// Ends the input: the table is left with exactly tokens / 5 records, and
-// that count is returned.
+// How many records at the front of the table are surely counted: tokens
+// only ever add up, so these stay counted whatever follows.
+std::size_t countedRecords(const RecordScan& scan);
+void dropRecords(RecordScan& scan, std::size_t count);
+// Ends the input: the table keeps exactly the counted records not yet
+// dropped, and the whole count, tokens / 5, is returned.
 std::int64_t finishRecords(RecordScan& scan);

@@ -1,0 +1,222 @@
+// fare-bench: how fast a settlement reads a city's day of fares, against
+// the fastest possible read of the same file, and what an idle cycle and
+// a whole settlement cost in the real program.
+//
+//   fare-bench [RECORDS ...] [--runs N]      (default 1000000 10000000, 7 runs)
+#include "exchange/exchange.h"
+#include "text/text.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+
+struct Spread {
+    double median, low, high;
+};
+
+Spread spread(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v.front(), v.back()};
+}
+
+void write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The settlement's own work on the file: open, read once, count, total,
+// apportion, exactly as a settlement cycle does it.
+double settlementWork(std::int64_t& count, std::int64_t& total) {
+    auto start = Clock::now();
+    std::int64_t bus = 0, metro = 0;
+    std::vector<FareRecord> records;
+    AccumulatedSnapshot snapshot{};
+    total = 0;
+    dataCount(count, snapshot);
+    AccumulatedRead(records, total, bus, metro, count, snapshot, true);
+    return seconds(start);
+}
+
+// The fastest read of the file there is: read(2) into a 256 KiB buffer.
+double bareRead(const char* path) {
+    auto start = Clock::now();
+    std::vector<char> buffer(256 << 10);
+    int fd = ::open(path, O_RDONLY);
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+    return seconds(start);
+}
+
+// The file work of one idle cycle, without the screen clearing.
+double idleCycle(int cycles) {
+    auto start = Clock::now();
+    std::int64_t trigger = 0;
+    char date[9] = {};
+    for (int i = 0; i < cycles; ++i) {
+        std::int64_t count = 0, total = 0, bus = 0, metro = 0;
+        std::vector<FareRecord> records;
+        AccumulatedSnapshot snapshot{};
+        dataCount(count, snapshot);
+        getTrigger(trigger);
+        getDate(date);
+        AccumulatedRead(records, total, bus, metro, count, snapshot, trigger == 1);
+    }
+    return seconds(start) / cycles;
+}
+
+pid_t startSettle(const std::string& work, const std::string& out) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(work.c_str()) != 0) ::_exit(126);
+        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        int n = ::open("/dev/null", O_RDWR);
+        ::dup2(n, 0);
+        ::dup2(o, 1);
+        ::dup2(n, 2);
+        ::unsetenv("TERM");
+        ::execl(FARE_SETTLE, FARE_SETTLE, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
+long stopSettle(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    return usage.ru_maxrss;  // KiB
+}
+
+std::size_t count(const std::string& haystack, std::string_view needle) {
+    std::size_t n = 0;
+    for (auto at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+double idleCyclesPerSecond(const std::string& work, const std::string& out) {
+    pid_t pid = startSettle(work, out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::size_t before = count(read(out), idleText);
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::size_t after = count(read(out), idleText);
+    double elapsed = seconds(start);
+    stopSettle(pid);
+    return static_cast<double>(after - before) / elapsed;
+}
+
+void bench(long long records, int runs, const fs::path& root) {
+    fs::path dir = root / ("x" + std::to_string(records));
+    fs::path work = dir / "run" / "settle";
+    fs::create_directories(work);
+    std::string peer = std::string(FARE_PEER) + " --exchange " + dir.string();
+    auto generating = Clock::now();
+    if (std::system((peer + " init " + dir.string() + " >/dev/null && " + peer + " generate " +
+                     std::to_string(records) + " --seed 1 >/dev/null").c_str()) != 0) {
+        std::fprintf(stderr, "fare-bench: fare-peer generate failed\n");
+        std::exit(1);
+    }
+    std::string file = (dir / "Accumulated.txt").string();
+    double bytes = static_cast<double>(fs::file_size(file));
+    std::printf("\n%lld records, %.1f MB (%.1f bytes a record), generated in %.2f s\n", records, bytes / 1e6,
+                bytes / static_cast<double>(records), seconds(generating));
+
+    fs::current_path(work);
+    std::vector<double> settle, bare;
+    std::int64_t counted = 0, total = 0;
+    settlementWork(counted, total);  // warm the page cache
+    for (int i = 0; i < runs; ++i) {
+        settle.push_back(settlementWork(counted, total));
+        bare.push_back(bareRead("../../Accumulated.txt"));
+    }
+    Spread s = spread(settle), b = spread(bare);
+    std::printf("  settlement work  median %.3f s  (min %.3f, max %.3f)  %6.0f MB/s  %lld records counted\n",
+                s.median, s.low, s.high, bytes / s.median / 1e6, static_cast<long long>(counted));
+    std::printf("  bare read        median %.3f s  (min %.3f, max %.3f)  %6.0f MB/s\n", b.median, b.low, b.high,
+                bytes / b.median / 1e6);
+    std::printf("  ratio            %.1f x the bare read (target: at most 12)\n", s.median / b.median);
+
+    double idleFull = idleCycle(2000);
+    fs::path empty = root / "empty";
+    fs::create_directories(empty / "run" / "settle");
+    write((empty / "Accumulated.txt").string(), "");
+    write((empty / "Time.txt").string(), "20261209");
+    write((empty / "AccountTrigger.txt").string(), "0");
+    fs::current_path(empty / "run" / "settle");
+    double idleEmpty = idleCycle(2000);
+    std::printf("  idle cycle file work  %.1f us with this file, %.1f us with an empty one (%.2f x)\n",
+                idleFull * 1e6, idleEmpty * 1e6, idleFull / idleEmpty);
+
+    std::string out = (root / "out").string();
+    double fullRate = idleCyclesPerSecond(work.string(), out);
+    double emptyRate = idleCyclesPerSecond((empty / "run" / "settle").string(), out);
+    std::printf("  real idle cycles      %.0f a second with this file, %.0f with an empty one (%.2f x)\n",
+                fullRate, emptyRate, emptyRate / fullRate);
+
+    // One whole settlement of the real program: from the request to the
+    // report on its standard output, and its peak memory.
+    pid_t pid = startSettle(work.string(), out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto requested = Clock::now();
+    write((dir / "AccountTrigger.txt").string(), "1");
+    while (read(out).find(settledText) == std::string::npos) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    double latency = seconds(requested);
+    while (read((dir / "AccountSuccess.txt").string()) != "1") std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    long peakKiB = stopSettle(pid);
+    double limitKiB = (48.0 * static_cast<double>(records) + 16.0 * 1024 * 1024) / 1024;
+    std::printf("  request to report     %.3f s (one idle cycle plus the settlement work)\n", latency);
+    std::printf("  peak memory           %.1f MiB (limit 48 bytes a record + 16 MiB = %.1f MiB)\n", peakKiB / 1024.0,
+                limitKiB / 1024);
+    std::printf("  ledger                %s", read((dir / "Account.txt").string()).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<long long> sizes;
+    int runs = 7;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            runs = std::atoi(argv[++i]);
+        else
+            sizes.push_back(std::atoll(argv[i]));
+    }
+    if (sizes.empty()) sizes = {1'000'000, 10'000'000};
+    if (runs < 1) runs = 1;
+    std::string pattern = (fs::temp_directory_path() / "fare-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return 1;
+    fs::path root = pattern;
+    std::printf("fare-bench: %d runs each, alternating; files in %s\n", runs, root.c_str());
+    for (long long n : sizes) bench(n, runs, root);
+    fs::current_path("/");
+    fs::remove_all(root);
+    return 0;
+}
