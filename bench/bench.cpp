@@ -164,14 +164,20 @@ void bench(long long records, int runs, const fs::path& root) {
                 bytes / b.median / 1e6);
     std::printf("  ratio            %.1f x the bare read (target: at most 12)\n", s.median / b.median);
 
-    double idleFull = idleCycle(2000);
     fs::path empty = root / "empty";
     fs::create_directories(empty / "run" / "settle");
     write((empty / "Accumulated.txt").string(), "");
     write((empty / "Time.txt").string(), "20261209");
     write((empty / "AccountTrigger.txt").string(), "0");
-    fs::current_path(empty / "run" / "settle");
-    double idleEmpty = idleCycle(2000);
+    std::vector<double> full, none;
+    for (int i = 0; i < runs; ++i) {
+        fs::current_path(work);
+        full.push_back(idleCycle(2000));
+        fs::current_path(empty / "run" / "settle");
+        none.push_back(idleCycle(2000));
+    }
+    double idleFull = spread(full).median;
+    double idleEmpty = spread(none).median;
     std::printf("  idle cycle file work  %.1f us with this file, %.1f us with an empty one (%.2f x)\n",
                 idleFull * 1e6, idleEmpty * 1e6, idleFull / idleEmpty);
 
