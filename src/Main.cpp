@@ -4,6 +4,7 @@
 // and hands the request back. It runs until a signal stops it.
 #include "Stop.h"
 #include "exchange/exchange.h"
+#include "exchange/journal.h"
 #include "report/report.h"
 #include "text/text.h"
 
@@ -26,6 +27,9 @@ void ReceivingSet(std::int64_t& trigger, char (&date)[9], std::vector<FareRecord
 
 int main() {
     blockStopSignals();
+    // A settlement cut short by a kill is undone or finished before anything
+    // else is read.
+    recoverSettlement();
     // `trigger` and `date` carry from one cycle into the next; a trigger file
     // that cannot be read leaves the last request in force.
     std::int64_t trigger = 0;

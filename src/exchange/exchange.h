@@ -81,7 +81,12 @@ struct SettlementFiles {
     off_t accountSize;
     off_t busSize;
     off_t metroSize;
-    bool ok;  // false once anything failed: nothing more is written
+    std::int64_t settled;  // bytes of Accumulated.txt being settled
+    std::uint64_t device;
+    std::uint64_t inode;
+    std::uint64_t signature;
+    bool ok;         // false once anything failed: nothing more is written
+    bool journaled;  // a journal is on disk for this settlement
 };
 
 // Request files.
@@ -104,6 +109,7 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
 
 // Ledgers and hand-back, in the order recordSettlement calls them.
 void openSettlement(SettlementFiles& files);
+void beginJournal(SettlementFiles& files, const AccumulatedSnapshot& snapshot);
 void AccumulateRestore(SettlementFiles& files, const char (&date)[9], std::int64_t busShare,
                        std::int64_t metroShare, std::int64_t total);
 void BusSend(SettlementFiles& files, std::int64_t busShare, const char (&date)[9]);
@@ -112,3 +118,4 @@ void commitLedgers(SettlementFiles& files);
 void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot);
 void closeSettlement(SettlementFiles& files);
 void FinishSignal(const SettlementFiles& files);
+void endJournal(SettlementFiles& files);

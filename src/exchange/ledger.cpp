@@ -1,32 +1,25 @@
 // Recording a settlement and handing the request back. The order is what
 // keeps money from being lost or counted twice: every file must open before
-// anything is written; the ledger lines are on disk before the settled
-// records leave Accumulated.txt; and the trigger and success files are
-// rewritten only once both are done. Any failure before the hand-back undoes
-// the ledger lines, so the request stays and the same records are settled
-// again at the next cycle.
+// anything is written; a journal says what is being done before the first
+// ledger line; the ledger lines are on disk before the settled records
+// leave Accumulated.txt; and the trigger and success files are rewritten
+// only once both are done. Any failure before the hand-back undoes the
+// ledger lines, so the request stays and the same records are settled again
+// at the next cycle; a kill is undone or finished from the journal.
 #include "exchange/exchange.h"
 #include "exchange/io.h"
+#include "exchange/journal.h"
 #include "text/text.h"
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// How long a settlement waits for cooperating appenders to finish their
-// write before it cuts Accumulated.txt without their lock.
-constexpr int lockTries = 100;
-constexpr long lockPauseNs = 10'000'000;
-
-constexpr std::size_t blankBlock = 65536;
 
 int openLogged(const char* path, int flags, SettlementFiles& files) {
     int fd = openFile(path, flags);
@@ -58,38 +51,14 @@ void fail(SettlementFiles& files) {
     files.ok = false;
 }
 
+Journal journalOf(const SettlementFiles& files, bool recorded) {
+    return Journal{recorded,     files.accountSize, files.busSize,    files.metroSize,
+                   files.settled, files.device,     files.inode,      files.signature};
+}
+
 void appendLine(SettlementFiles& files, int fd, const char* line, int length) {
     if (!files.ok) return;
     if (length < 0 || !writeAll(fd, line, static_cast<std::size_t>(length))) fail(files);
-}
-
-bool lockForCut(int fd) {
-    for (int i = 0; i < lockTries; ++i) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        timespec pause{0, lockPauseNs};
-        ::nanosleep(&pause, nullptr);
-    }
-    return false;
-}
-
-// Overwrites the settled bytes with blanks, which every reader of the file
-// skips, then gives the whole blocks among them back where the file system
-// can remove a range from the front of a file.
-bool blankPrefix(int fd, std::int64_t bytes, off_t size) {
-    char blanks[blankBlock];
-    std::memset(blanks, ' ', sizeof blanks);
-    for (std::int64_t done = 0; done < bytes;) {
-        auto n = static_cast<std::size_t>(std::min<std::int64_t>(bytes - done, blankBlock));
-        if (!writeAllAt(fd, blanks, n, done)) return false;
-        done += static_cast<std::int64_t>(n);
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_blksize > 0) {
-        off_t whole = bytes / st.st_blksize * st.st_blksize;
-        if (whole > 0 && whole < size) ::fallocate(fd, FALLOC_FL_COLLAPSE_RANGE, 0, whole);
-    }
-    return true;
 }
 
 }  // namespace
@@ -98,6 +67,7 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
                       std::int64_t total, const AccumulatedSnapshot& snapshot) {
     SettlementFiles files{};
     openSettlement(files);
+    beginJournal(files, snapshot);
     AccumulateRestore(files, date, busShare, metroShare, total);
     BusSend(files, busShare, date);
     MetroSend(files, metroShare, date);
@@ -105,10 +75,13 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
     Reset(files, snapshot);
     closeSettlement(files);
     FinishSignal(files);
+    endJournal(files);
 }
 
 void openSettlement(SettlementFiles& files) {
-    files = SettlementFiles{-1, -1, -1, -1, 0, 0, 0, true};
+    files = SettlementFiles{};
+    files.account = files.bus = files.metro = files.accumulated = -1;
+    files.ok = true;
     files.account = openLogged(accountPath, O_WRONLY | O_APPEND | O_CREAT, files);
     files.bus = openLogged(busAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
     files.metro = openLogged(metroAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
@@ -143,9 +116,26 @@ void MetroSend(SettlementFiles& files, std::int64_t metroShare, const char (&dat
     appendLine(files, files.metro, line, length);
 }
 
+void beginJournal(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
+    if (!files.ok) return;
+    files.settled = snapshot.opened ? snapshot.bytes : 0;
+    files.device = static_cast<std::uint64_t>(snapshot.device);
+    files.inode = static_cast<std::uint64_t>(snapshot.inode);
+    if ((files.settled > 0 && !settledSignature(files.accumulated, files.settled, files.signature)) ||
+        !writeJournal(journalOf(files, false))) {
+        printLine(openFailed);
+        files.ok = false;
+        removeJournal();
+        return;
+    }
+    files.journaled = true;
+}
+
 void commitLedgers(SettlementFiles& files) {
     if (!files.ok) return;
-    if (!syncFile(files.account) || !syncFile(files.bus) || !syncFile(files.metro)) fail(files);
+    if (!syncFile(files.account) || !syncFile(files.bus) || !syncFile(files.metro) ||
+        !writeJournal(journalOf(files, true)))
+        fail(files);
 }
 
 void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
@@ -159,9 +149,7 @@ void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
                st.st_ino != snapshot.inode || st.st_size < snapshot.bytes) {
         // Nothing was read, or the file read is no longer there as it was:
         // what the file holds now was never settled, so it stays.
-    } else if (st.st_size == snapshot.bytes) {
-        if (::ftruncate(fd, 0) != 0) fail(files);
-    } else if (!blankPrefix(fd, snapshot.bytes, st.st_size)) {
+    } else if (!removeSettled(fd, snapshot.bytes, st.st_size)) {
         fail(files);
     }
     if (locked) ::flock(fd, LOCK_UN);
@@ -184,4 +172,10 @@ void FinishSignal(const SettlementFiles& files) {
     if (!files.ok) return;
     if (!writeWholeFile(triggerPath, "0")) printLine(openFailed);
     if (!writeWholeFile(successPath, "1")) printLine(openFailed);
+}
+
+void endJournal(SettlementFiles& files) {
+    // Done, or undone: either way nothing is left for a restart to finish.
+    if (files.journaled && !removeJournal()) printLine(openFailed);
+    files.journaled = false;
 }
