@@ -1,64 +1,219 @@
-// The real program when the files of a settlement cannot be written.
+// The fault matrix: the real program when an exchange file is missing or
+// cannot be written, or when it is stopped in the middle of a settlement.
 #include "program.h"
 #include "text/text.h"
 
+#include <csignal>
 #include <filesystem>
+#include <random>
+#include <thread>
 #include <string>
+#include <sys/wait.h>
 
 namespace {
 
 using Faults = ProgramTest;
 
+const std::string records = "c1 BUS t 1650 k\nc2 METRO t 300 k\n";
+const std::string accountLine = "20261209\t809\t1141\t1950\n";
+
+std::string line(std::string_view text) { return std::string(text) + "\n"; }
+
 void prepare(const ExchangeTest& test) {
     writeFile(test.path("Time.txt"), "20261209");
-    writeFile(test.path("Accumulated.txt"), "c1 BUS t 1650 k\nc2 METRO t 300 k\n");
+    writeFile(test.path("Accumulated.txt"), records);
     writeFile(test.path("AccountTrigger.txt"), "1");
 }
 
-}  // namespace
-
-TEST_F(Faults, ALedgerThatCannotOpenKeepsTheRequestUntilItCan) {
-    prepare(*this);
-    std::filesystem::create_directory(path("BusAccount.txt"));
-    Program program = startProgram(*this);
-    // The request stays in force, so the same records are settled again.
-    std::string attempt = reportBytes(1950, 809, 1141) + std::string(openFailed) + "\n";
-    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), attempt) >= 2; }));
-    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), ""));
-    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
-    EXPECT_FALSE(fileExists(path("AccountSuccess.txt")));
-    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "c1 BUS t 1650 k\nc2 METRO t 300 k\n"));
-
-    std::filesystem::remove(path("BusAccount.txt"));
-    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountSuccess.txt")) == "1"; }));
-    stopProgram(program);
-
-    std::string out = outputOf(program);
-    std::size_t attempts = countOf(out, attempt);
-    EXPECT_GE(attempts, 2u);
-    // Every attempt but the last failed, and the last one printed no failure.
-    EXPECT_EQ(countOf(out, settledText), attempts + 1);
-    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261209\t809\t1141\t1950\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), "20261209\t809\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("MetroAccount.txt")), "20261209\t1141\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
-    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "0"));
+void expectSettledOnce(const ExchangeTest& test) {
+    EXPECT_TRUE(sameBytes(readFile(test.path("Account.txt")), accountLine));
+    EXPECT_TRUE(sameBytes(readFile(test.path("BusAccount.txt")), "20261209\t809\n"));
+    EXPECT_TRUE(sameBytes(readFile(test.path("MetroAccount.txt")), "20261209\t1141\n"));
+    EXPECT_TRUE(sameBytes(readFile(test.path("Accumulated.txt")), ""));
+    EXPECT_TRUE(sameBytes(readFile(test.path("AccountTrigger.txt")), "0"));
+    EXPECT_TRUE(sameBytes(readFile(test.path("AccountSuccess.txt")), "1"));
 }
 
-TEST_F(Faults, ALedgerOnAFullDiskIsRolledBackAndRetried) {
-    prepare(*this);
-    writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
-    std::filesystem::create_symlink("/dev/full", path("MetroAccount.txt"));
-    Program program = startProgram(*this);
-    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), std::string(openFailed) + "\n") >= 1; }));
-    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), ""));
-    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+bool succeeded(const ExchangeTest& test) { return readFile(test.path("AccountSuccess.txt")) == "1"; }
 
-    std::filesystem::remove(path("MetroAccount.txt"));
-    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountSuccess.txt")) == "1"; }));
+}  // namespace
+
+TEST_F(Faults, TheTimeFileMissingAloneGivesAnEmptyDate) {
+    writeFile(path("Accumulated.txt"), records);
+    writeFile(path("AccountTrigger.txt"), "1");
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this) && countOf(outputOf(program), idleText) > 0; }));
     stopProgram(program);
-    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n20261209\t809\t1141\t1950\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), "20261209\t809\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("MetroAccount.txt")), "20261209\t1141\n"));
+    std::string out = outputOf(program);
+    std::string first = line(openFailedRequest) + reportBytes(1950, 809, 1141);
+    ASSERT_TRUE(sameBytes(out.substr(0, first.size()), first));
+    EXPECT_TRUE(repeats(out.substr(first.size()), line(openFailedRequest) + std::string(idleText)));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "\t809\t1141\t1950\n"));
+}
+
+TEST_F(Faults, TheTriggerFileMissingAloneKeepsItIdle) {
+    writeFile(path("Time.txt"), "20261209");
+    writeFile(path("Accumulated.txt"), records);
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 3; }));
+    stopProgram(program);
+    EXPECT_TRUE(repeats(outputOf(program), line(openFailedRequest) + std::string(idleText)));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+    EXPECT_FALSE(fileExists(path("Account.txt")));
+}
+
+TEST_F(Faults, TheRecordFileMissingAloneSettlesNothingAndCreatesIt) {
+    writeFile(path("Time.txt"), "20261209");
+    writeFile(path("AccountTrigger.txt"), "1");
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this) && countOf(outputOf(program), idleText) > 0; }));
+    stopProgram(program);
+    std::string out = outputOf(program);
+    std::string first = line(openFailedCount) + line(openFailedRecords) + reportBytes(0, 0, 0);
+    ASSERT_TRUE(sameBytes(out.substr(0, first.size()), first));
+    EXPECT_TRUE(repeats(out.substr(first.size()), idleText));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261209\t0\t0\t0\n"));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+}
+
+class Unopenable : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Unopenable, NothingIsRecordedUntilTheFileOpensThenExactlyOnce) {
+    prepare(*this);
+    std::string blocked = GetParam();
+    std::filesystem::remove(path(blocked));
+    std::filesystem::create_directory(path(blocked));
+    bool recordsBlocked = blocked == "Accumulated.txt";
+    // A directory in place of the record file reads as empty.
+    std::string report = recordsBlocked ? reportBytes(0, 0, 0) : reportBytes(1950, 809, 1141);
+    std::string attempt = report + line(openFailed);
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), attempt) >= 2; }));
+    for (const char* ledger : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"}) {
+        if (blocked != ledger) {
+            EXPECT_TRUE(sameBytes(readFile(path(ledger)), "")) << ledger;
+        }
+    }
+    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+    EXPECT_FALSE(fileExists(path("AccountSuccess.txt")));
+    if (!recordsBlocked) {
+        EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+    }
+
+    std::filesystem::remove(path(blocked));
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }));
+    stopProgram(program);
+    std::string out = outputOf(program);
+    // Every attempt but the last printed its failure.
+    EXPECT_EQ(countOf(out, settledText), countOf(out, attempt) + 1);
+    if (recordsBlocked) {
+        EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261209\t0\t0\t0\n"));
+        EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+    } else {
+        expectSettledOnce(*this);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFile, Unopenable,
+                         ::testing::Values("Account.txt", "BusAccount.txt", "MetroAccount.txt", "Accumulated.txt"),
+                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+
+class FullDisk : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FullDisk, ALedgerOnAFullDiskIsRolledBackAndRetried) {
+    prepare(*this);
+    std::string full = GetParam();
+    writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
+    writeFile(path("BusAccount.txt"), "20261208\t1\n");
+    writeFile(path("MetroAccount.txt"), "20261208\t2\n");
+    std::string before = readFile(path(full));
+    std::filesystem::remove(path(full));
+    std::filesystem::create_symlink("/dev/full", path(full));
+    Program program = startProgram(*this);
+    std::string attempt = reportBytes(1950, 809, 1141) + line(openFailed);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), attempt) >= 1; }));
+    // (/dev/full reads as endless zeros, so the full ledger itself is not read.)
+    for (const char* ledger : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"}) {
+        if (full != ledger) {
+            EXPECT_TRUE(sameBytes(readFile(path(ledger)), ledger == std::string("Account.txt") ? "20261208\t1\t2\t3\n"
+                                                          : ledger == std::string("BusAccount.txt") ? "20261208\t1\n"
+                                                                                                    : "20261208\t2\n"));
+        }
+    }
+    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+
+    std::filesystem::remove(path(full));
+    writeFile(path(full), before);
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }));
+    stopProgram(program);
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n" + accountLine));
+    EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), "20261208\t1\n20261209\t809\n"));
+    EXPECT_TRUE(sameBytes(readFile(path("MetroAccount.txt")), "20261208\t2\n20261209\t1141\n"));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachLedger, FullDisk, ::testing::Values("Account.txt", "BusAccount.txt", "MetroAccount.txt"),
+                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+
+TEST_F(Faults, AnUnwritableTriggerFileSettlesAgainWithNothingUntilWritable) {
+    prepare(*this);
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), settledText) == 1; }));
+    // The request was read; the trigger file turns unwritable before it is
+    // handed back.
+    std::filesystem::remove(path("AccountTrigger.txt"));
+    std::filesystem::create_directory(path("AccountTrigger.txt"));
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), reportBytes(0, 0, 0)) >= 1; }));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")).substr(0, accountLine.size()), accountLine));
+    EXPECT_TRUE(sameBytes(readFile(path("AccountSuccess.txt")), "1"));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+
+    std::filesystem::remove(path("AccountTrigger.txt"));
+    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountTrigger.txt")) == "0"; }));
+    std::size_t settlements = countOf(outputOf(program), settledText);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > 0; }));
+    stopProgram(program);
+    std::string out = outputOf(program);
+    EXPECT_EQ(countOf(out, settledText), settlements);  // idle from then on
+    EXPECT_EQ(countOf(out, reportBytes(1950, 809, 1141) + line(openFailed)), 1u);
+    std::string ledger = readFile(path("Account.txt"));
+    std::string zeros;
+    for (std::size_t i = 1; i < settlements; ++i) zeros += "20261209\t0\t0\t0\n";
+    EXPECT_TRUE(sameBytes(ledger, accountLine + zeros));
+}
+
+TEST_F(Faults, AnUnwritableSuccessFileIsReportedAfterTheRecordIsComplete) {
+    prepare(*this);
+    std::filesystem::create_directory(path("AccountSuccess.txt"));
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountTrigger.txt")) == "0"; }));
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > 0; }));
+    stopProgram(program);
+    std::string out = outputOf(program);
+    std::string first = reportBytes(1950, 809, 1141) + line(openFailed);
+    ASSERT_TRUE(sameBytes(out.substr(0, first.size()), first));
+    EXPECT_TRUE(repeats(out.substr(first.size()), idleText));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), accountLine));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+}
+
+TEST_F(Faults, AStopAtAnyMomentOfASettlementRecordsAllOfIt) {
+    std::mt19937 random(20261209);
+    for (int round = 0; round < 4; ++round) {
+        int signal = round % 2 == 0 ? SIGTERM : SIGINT;
+        int delayMs = static_cast<int>(random() % 3300);
+        SCOPED_TRACE("signal " + std::to_string(signal) + " after " + std::to_string(delayMs) + " ms");
+        for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt", "AccountSuccess.txt"})
+            std::filesystem::remove(path(name));
+        prepare(*this);
+        Program program = startProgram(*this);
+        ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), settledText) == 1; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        ::kill(program.pid, signal);
+        int status = waitExit(program, 10);
+        ASSERT_NE(status, -1);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+        expectSettledOnce(*this);
+    }
 }
