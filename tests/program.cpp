@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -53,8 +54,11 @@ Program startProgram(ProgramTest& test, const char* term) {
 std::string outputOf(const Program& program) { return readFile(program.out); }
 
 PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args) {
-    std::string out = test.dir.root + "/../peer-out";
-    std::string err = test.dir.root + "/../peer-err";
+    // Unique names: tests may run several peers at once from threads.
+    std::string out = test.dir.root + "/../peer-out-XXXXXX";
+    std::string err = test.dir.root + "/../peer-err-XXXXXX";
+    ::close(::mkstemp(out.data()));
+    ::close(::mkstemp(err.data()));
     pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(test.dir.work.c_str()) != 0) ::_exit(126);
@@ -72,6 +76,8 @@ PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args) 
     int status = 0;
     ::waitpid(pid, &status, 0);
     PeerRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    ::unlink(out.c_str());
+    ::unlink(err.c_str());
     EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
     return run;
@@ -95,7 +101,9 @@ int stopProgram(Program& program, int signal) {
     int status = 0;
     if (program.pid <= 0) return -1;
     ::kill(program.pid, signal);
-    ::waitpid(program.pid, &status, 0);
+    rusage usage{};
+    ::wait4(program.pid, &status, 0, &usage);
+    program.peakKiB = usage.ru_maxrss;
     program.pid = -1;
     expectCleanEnd(program, status, signal);
     return status;
@@ -105,7 +113,9 @@ int waitExit(Program& program, double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(program.pid, &status, WNOHANG) == program.pid) {
+        rusage usage{};
+        if (::wait4(program.pid, &status, WNOHANG, &usage) == program.pid) {
+            program.peakKiB = usage.ru_maxrss;
             program.pid = -1;
             expectCleanEnd(program, status, WIFSIGNALED(status) ? WTERMSIG(status) : 0);
             return status;

@@ -13,6 +13,7 @@ struct Program {
     pid_t pid;
     std::string out;  // standard output, captured to a file
     std::string err;
+    long peakKiB;     // its peak resident memory, once it has ended
 };
 
 // A test that runs the program; whatever it left running is killed when

@@ -5,11 +5,13 @@
 #include "apportion/apportion.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
+#include "exchange/journal.h"
 #include "exchange/scan.h"
 #include "text/text.h"
 
 #include <fcntl.h>
 #include <limits>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace {
@@ -70,14 +72,23 @@ void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
     records.reserve(readBlock / 16);
     RecordScan scan;
     startRecords(scan, records);
-    ssize_t n;
-    while ((n = readSome(snapshot.fd, buffer.data(), buffer.size())) > 0) {
-        scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
-        snapshot.bytes += n;
-        std::size_t counted = countedRecords(scan);
-        settleRecords(records, counted, total, busShare, metroShare);
-        dropRecords(scan, counted);
-    }
+    auto readToEnd = [&] {
+        ssize_t n;
+        while ((n = readSome(snapshot.fd, buffer.data(), buffer.size())) > 0) {
+            scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+            snapshot.bytes += n;
+            std::size_t counted = countedRecords(scan);
+            settleRecords(records, counted, total, busShare, metroShare);
+            dropRecords(scan, counted);
+        }
+    };
+    readToEnd();
+    // The end of the file may be a peer's write still being copied in: with
+    // the appenders' lock held none is, so what is read up to the end now is
+    // whole records only. The lock is held for this last read alone.
+    bool locked = lockAppenders(snapshot.fd);
+    readToEnd();
+    if (locked) ::flock(snapshot.fd, LOCK_UN);
     // A read error ends the snapshot where it stopped; only the bytes read
     // are settled, and only they are removed afterwards.
     recordCount = finishRecords(scan);

@@ -85,7 +85,7 @@ void cutBack(const char* path, std::int64_t size) {
 void finishHandBack(const Journal& journal) {
     int fd = openFile(accumulatedPath, O_RDWR);
     if (fd >= 0) {
-        bool locked = lockForCut(fd);
+        bool locked = lockAppenders(fd);
         struct stat st {};
         std::uint64_t signature = 0;
         if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == journal.device &&
@@ -138,7 +138,7 @@ bool readJournal(Journal& journal) {
     return fields == 8 && (journal.recorded || std::strcmp(phase, "appending") == 0);
 }
 
-bool lockForCut(int fd) {
+bool lockAppenders(int fd) {
     for (int i = 0; i < lockTries; ++i) {
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;

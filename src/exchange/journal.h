@@ -39,9 +39,9 @@ bool readJournal(Journal& journal);
 // settled records are still there.
 bool settledSignature(int fd, std::int64_t bytes, std::uint64_t& signature);
 
-// Takes the lock that cooperating appenders share, waiting a moment for
-// them; false when the cut goes on without it.
-bool lockForCut(int fd);
+// Takes, exclusively, the lock that cooperating appenders share while they
+// write, waiting a moment for them; false when the caller goes on without.
+bool lockAppenders(int fd);
 
 // Removes the first `bytes` bytes of Accumulated.txt open on `fd`, keeping
 // whatever was appended after them; false on a failed write.

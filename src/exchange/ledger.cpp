@@ -141,7 +141,7 @@ void commitLedgers(SettlementFiles& files) {
 void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
     if (!files.ok) return;
     int fd = files.accumulated;
-    bool locked = lockForCut(fd);
+    bool locked = lockAppenders(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         fail(files);

@@ -20,69 +20,28 @@ void getTrigger(std::int64_t& trigger) {
         printLine(openFailedRequest);
         return;
     }
-    // White space of any length, one optional sign, then digits up to the
-    // first byte that is not one. Values past the 64-bit range saturate, so
-    // no long number can wrap around to 1.
-    NumberScan number{0, false};
-    bool sign = false;
-    bool digits = false;
-    bool ended = false;
+    TriggerScan scan{};
     char buffer[requestBlock];
     ssize_t n;
-    while (!ended && (n = readSome(fd, buffer, sizeof buffer)) > 0) {
-        for (ssize_t i = 0; i < n; ++i) {
-            auto c = static_cast<unsigned char>(buffer[i]);
-            if (isDigit(c)) {
-                addDigit(number, c);
-                digits = true;
-                continue;
-            }
-            if (!sign && !digits) {
-                if (isBlank(c)) continue;
-                if (c == '+' || c == '-') {
-                    sign = true;
-                    number.negative = c == '-';
-                    continue;
-                }
-            }
-            ended = true;
-            break;
-        }
-    }
+    while (!scan.ended && (n = readSome(fd, buffer, sizeof buffer)) > 0)
+        scanTrigger(scan, buffer, static_cast<std::size_t>(n));
     // A read error ends the file early: what was read before it counts.
     closeFile(fd);
-    if (digits) trigger = numberValue(number);
+    triggerValue(scan, trigger);
 }
 
 void getDate(char (&date)[9]) {
-    char token[8] = {};
-    std::size_t length = 0;
+    DateScan scan{};
     int fd = openFile(timePath, O_RDONLY);
     if (fd < 0) {
         printLine(openFailedRequest);
     } else {
-        bool ended = false;
         char buffer[requestBlock];
         ssize_t n;
-        while (!ended && (n = readSome(fd, buffer, sizeof buffer)) > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                auto c = static_cast<unsigned char>(buffer[i]);
-                if (isBlank(c)) {
-                    if (length > 0) {
-                        ended = true;
-                        break;
-                    }
-                    continue;
-                }
-                token[length++] = static_cast<char>(c);
-                if (length == sizeof token) {
-                    ended = true;
-                    break;
-                }
-            }
-        }
+        while (!scan.ended && (n = readSome(fd, buffer, sizeof buffer)) > 0)
+            scanDate(scan, buffer, static_cast<std::size_t>(n));
         closeFile(fd);
     }
     // The ninth byte stays 0, so the date is always a terminated text.
-    for (std::size_t i = 0; i < sizeof token; ++i) date[i] = token[i];
+    for (std::size_t i = 0; i < sizeof scan.token; ++i) date[i] = scan.token[i];
 }

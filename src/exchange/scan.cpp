@@ -151,6 +151,41 @@ std::int64_t numberValue(const NumberScan& number) {
     return static_cast<std::int64_t>(number.magnitude);
 }
 
+void scanTrigger(TriggerScan& scan, const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size && !scan.ended; ++i) {
+        auto c = static_cast<unsigned char>(data[i]);
+        if (isDigit(c)) {
+            addDigit(scan.number, c);
+            scan.digits = true;
+        } else if (!scan.sign && !scan.digits && isBlank(c)) {
+            // still in the leading white space
+        } else if (!scan.sign && !scan.digits && (c == '+' || c == '-')) {
+            scan.sign = true;
+            scan.number.negative = c == '-';
+        } else {
+            scan.ended = true;
+        }
+    }
+}
+
+bool triggerValue(const TriggerScan& scan, std::int64_t& value) {
+    if (!scan.digits) return false;
+    value = numberValue(scan.number);
+    return true;
+}
+
+void scanDate(DateScan& scan, const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size && !scan.ended; ++i) {
+        auto c = static_cast<unsigned char>(data[i]);
+        if (isBlank(c)) {
+            scan.ended = scan.length > 0;
+            continue;
+        }
+        scan.token[scan.length++] = static_cast<char>(c);
+        scan.ended = scan.length == sizeof scan.token;
+    }
+}
+
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records) {
     scan = RecordScan{};
     scan.records = &records;

@@ -23,6 +23,27 @@ struct NumberScan {
 void addDigit(NumberScan& number, unsigned char digit);
 std::int64_t numberValue(const NumberScan& number);
 
+// The trigger file's number: white space of any length, one optional sign,
+// then digits up to the first byte that is not one. Fed in blocks; once
+// `ended` is set, the rest of the file does not matter.
+struct TriggerScan {
+    NumberScan number;
+    bool sign;
+    bool digits;
+    bool ended;
+};
+void scanTrigger(TriggerScan& scan, const char* data, std::size_t size);
+// False when the file did not begin with a number: the request is unchanged.
+bool triggerValue(const TriggerScan& scan, std::int64_t& value);
+
+// The time file's first token, its first 8 bytes kept.
+struct DateScan {
+    char token[8];
+    std::size_t length;
+    bool ended;
+};
+void scanDate(DateScan& scan, const char* data, std::size_t size);
+
 enum class RecordStep : unsigned char { Space, Text, Sign, Digits };
 
 // Reads records as a formatted reader would, field by field: three texts,

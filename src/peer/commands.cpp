@@ -188,12 +188,11 @@ int peerRequest(const std::string& dir, const Args& args) {
 
 int peerWait(const std::string& dir, const Args& args) {
     std::int64_t timeout = 60;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    for (std::size_t i = 0; i < args.size(); i += 2) {
         if (args[i] != "--timeout") return peerError(peerBadInput, peerUnknownOption, "wait", args[i].c_str());
         if (i + 1 >= args.size()) return peerError(peerBadInput, peerMissing, "wait", "SECONDS after --timeout");
         if (!parseWhole(args[i + 1], timeout) || timeout < 0)
             return peerError(peerBadInput, peerNotNumber, "wait", "SECONDS", args[i + 1].c_str(), " of 0 or more");
-        ++i;
     }
     std::string success = exchangeFile(dir, successPath);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);

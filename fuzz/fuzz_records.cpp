@@ -1,0 +1,120 @@
+// libFuzzer target: the record reader, fed arbitrary bytes. The first byte
+// chooses where the input is split across two blocks.
+//
+// Properties: the count is the number of white-space separated tokens
+// divided by 5; every text field is terminated within its room; the table
+// equals what a plain reference reader, written for clarity over the whole
+// input, makes of it; and reading in one block, in two, or in small blocks
+// with the counted records taken off the front, gives the same records and
+// the same total.
+#include "exchange/scan.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+std::int64_t plainTokens(const std::string& s) {
+    std::int64_t n = 0;
+    bool in = false;
+    for (unsigned char c : s) {
+        bool blank = isBlank(c);
+        if (!blank && !in) ++n;
+        in = !blank;
+    }
+    return n;
+}
+
+// The reading rules, one field at a time over the whole input.
+std::vector<FareRecord> reference(const std::string& s, std::int64_t count) {
+    std::vector<FareRecord> out(static_cast<std::size_t>(count));
+    std::size_t at = 0;
+    auto skip = [&] {
+        while (at < s.size() && isBlank(static_cast<unsigned char>(s[at]))) ++at;
+    };
+    auto text = [&](char* field, std::size_t room) {
+        skip();
+        for (std::size_t n = 0; at < s.size() && !isBlank(static_cast<unsigned char>(s[at])); ++at, ++n)
+            if (n < room) field[n] = s[at];
+    };
+    for (FareRecord& r : out) {
+        text(r.token1, 12);
+        text(r.mode, 6);
+        text(r.token3, 4);
+        skip();
+        std::size_t start = at;
+        bool negative = false;
+        if (at < s.size() && (s[at] == '+' || s[at] == '-')) negative = s[at++] == '-';
+        if (at < s.size() && isDigit(static_cast<unsigned char>(s[at]))) {
+            NumberScan number{0, negative};
+            while (at < s.size() && isDigit(static_cast<unsigned char>(s[at]))) addDigit(number, s[at++]);
+            r.amount = numberValue(number);
+        } else {
+            at = start;  // no number: nothing is taken
+        }
+        text(r.token5, 7);
+    }
+    return out;
+}
+
+struct Read {
+    std::vector<FareRecord> records;
+    std::int64_t count;
+    std::uint64_t total;  // wraps, defined, for comparing only
+};
+
+// Reads in blocks of `block` bytes, taking counted records off the front as
+// the settlement does; the taken ones are kept aside to compare.
+Read streamed(const std::string& s, std::size_t block) {
+    Read read{{}, 0, 0};
+    std::vector<FareRecord> table;
+    RecordScan scan;
+    startRecords(scan, table);
+    for (std::size_t at = 0; at < s.size(); at += block) {
+        scanRecords(scan, s.data() + at, std::min(block, s.size() - at));
+        std::size_t counted = countedRecords(scan);
+        read.records.insert(read.records.end(), table.begin(), table.begin() + static_cast<std::ptrdiff_t>(counted));
+        dropRecords(scan, counted);
+    }
+    read.count = finishRecords(scan);
+    read.records.insert(read.records.end(), table.begin(), table.end());
+    for (const FareRecord& r : read.records) read.total += static_cast<std::uint64_t>(r.amount);
+    return read;
+}
+
+bool same(const std::vector<FareRecord>& a, const std::vector<FareRecord>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof a[0]) == 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
+    std::size_t split = input.empty() ? 0 : data[0] % (input.size() + 1);
+
+    Read whole = streamed(input, input.size() + 1);
+    check(whole.count == plainTokens(input) / 5);
+    check(static_cast<std::int64_t>(whole.records.size()) == whole.count);
+    for (const FareRecord& r : whole.records) check(r.token1[12] == 0 && r.token3[4] == 0 && r.token5[7] == 0);
+    check(same(whole.records, reference(input, whole.count)));
+
+    std::vector<FareRecord> table;
+    RecordScan scan;
+    startRecords(scan, table);
+    scanRecords(scan, input.data(), split);
+    scanRecords(scan, input.data() + split, input.size() - split);
+    check(finishRecords(scan) == whole.count);
+    check(same(table, whole.records));
+
+    Read small = streamed(input, 1 + data[0] % 7);
+    check(small.count == whole.count && small.total == whole.total && same(small.records, whole.records));
+    return 0;
+}
