@@ -8,18 +8,21 @@
 //   Accumulated.txt     peers append fare records, five tokens each; each
 //                       record should go out in one write(2) on an O_APPEND
 //                       descriptor, under flock(LOCK_SH) if they cooperate.
-//                       We read it once per cycle and, after a settlement,
-//                       remove exactly the bytes that settlement read.
+//                       We read it only to settle, once, the end of that
+//                       read under flock(LOCK_EX) so no append is half read,
+//                       and then remove exactly the bytes that were read.
 //   Account.txt, BusAccount.txt, MetroAccount.txt
 //                       only we write: one line per settlement, appended.
 //   AccountSuccess.txt  we write "1" last; peers set it back.
 //
 // A settlement goes: open all three ledgers and Accumulated.txt (any failure:
-// nothing is written, the request stays), append one line to each ledger
-// with one write(2) apiece, fsync them, remove the settled bytes from
-// Accumulated.txt, and only then rewrite the trigger and success files. A
-// failed write or fsync cuts every ledger back to its size before the
-// settlement, so a ledger never holds half of one.
+// nothing is written, the request stays), write the journal in the working
+// directory, append one line to each ledger with one write(2) apiece, fsync
+// them, mark the journal recorded, remove the settled bytes from
+// Accumulated.txt, and only then rewrite the trigger and success files and
+// drop the journal. A failed write or fsync cuts every ledger back to its
+// size before the settlement, so a ledger never holds half of one; a kill
+// is undone or finished from the journal at the next start.
 //
 // What is atomic: each ledger line (one O_APPEND write); a peer's record
 // (one O_APPEND write); cutting Accumulated.txt to zero, which is done under
