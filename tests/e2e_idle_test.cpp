@@ -12,16 +12,7 @@ using Idle = ProgramTest;
 std::string line(std::string_view text) { return std::string(text) + "\n"; }
 
 // What "clear" writes for a terminal type, asked of clear itself.
-std::string clearBytes(const char* term) {
-    std::string command = std::string("TERM=") + term + " clear";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    char buffer[256];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+std::string clearBytes(const char* term) { return commandOutput(std::string("TERM=") + term + " clear"); }
 
 }  // namespace
 

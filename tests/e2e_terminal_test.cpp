@@ -10,16 +10,6 @@ namespace {
 
 using Terminal = ProgramTest;
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
 }  // namespace
 
 TEST_F(Terminal, ShowsKoreanIdleAndReportAndEndsOnCtrlC) {
@@ -31,7 +21,7 @@ TEST_F(Terminal, ShowsKoreanIdleAndReportAndEndsOnCtrlC) {
     std::string command = "cd '" + dir.work + "' && LANG=C.UTF-8 LC_ALL=C.UTF-8 luit -encoding EUC-KR -- " +
                           FARE_SETTLE + "; touch '" + ended + "'; sleep 30";
     ASSERT_EQ(std::system((tmux + " new-session -d -x 80 -y 12 \"" + command + "\"").c_str()), 0);
-    auto screen = [&] { return run(tmux + " capture-pane -p"); };
+    auto screen = [&] { return commandOutput(tmux + " capture-pane -p"); };
 
     EXPECT_TRUE(waitUntil([&] { return screen().find("정산시간이 아닙니다.") != std::string::npos; }))
         << screen();

@@ -3,6 +3,7 @@
 #include "text/text.h"
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -123,6 +124,17 @@ int waitExit(Program& program, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return -1;
+}
+
+std::string commandOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
 }
 
 bool waitUntil(const std::function<bool()>& ready, double seconds) {

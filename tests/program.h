@@ -42,6 +42,9 @@ struct PeerRun {
 };
 PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args);
 
+// What a shell command prints on standard output.
+std::string commandOutput(const std::string& command);
+
 bool waitUntil(const std::function<bool()>& ready, double seconds = 20);
 std::size_t countOf(std::string_view haystack, std::string_view needle);
 // Whether `out` is `unit` repeated a whole number of times, at least once.
