@@ -61,6 +61,9 @@ TEST_F(Settlement, TwoRequestsWithRecordsAndAnAppendDuringTheReport) {
     ASSERT_NE(left.find_first_not_of(' '), std::string::npos);
     EXPECT_TRUE(sameBytes(left.substr(left.find_first_not_of(' ')), late));
     EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "0"));
+    // Let it go idle again, so that the two reports have idle screens between them.
+    std::size_t idleSoFar = countOf(outputOf(program), idleText);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > idleSoFar; }));
 
     writeFile(path("AccountSuccess.txt"), "0");
     writeFile(path("Time.txt"), "20261210");
