@@ -28,11 +28,13 @@ Program startProgram(ProgramTest& test, const char* term) {
     Program program;
     program.out = dir.root + "/../stdout";
     program.err = dir.root + "/../stderr";
+    // Emptied before the fork: a test that runs the program again must never
+    // read what the last run left while the new one is still starting.
+    int out = ::open(program.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int err = ::open(program.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     pid_t pid = ::fork();
     if (pid == 0) {
         if (::chdir(dir.work.c_str()) != 0) ::_exit(126);
-        int out = ::open(program.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int err = ::open(program.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         int in = ::open("/dev/null", O_RDONLY);
         ::dup2(in, 0);
         ::dup2(out, 1);
@@ -47,6 +49,8 @@ Program startProgram(ProgramTest& test, const char* term) {
         ::execl(FARE_SETTLE, FARE_SETTLE, static_cast<char*>(nullptr));
         ::_exit(127);
     }
+    ::close(out);
+    ::close(err);
     program.pid = pid;
     test.running.push_back(pid);
     return program;
