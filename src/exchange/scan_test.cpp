@@ -201,3 +201,31 @@ TEST(RecordScan, RandomBytesCountLikeAPlainTokenizer) {
         }
     }
 }
+
+// Ordinary records are read whole when the block holds enough of them, and
+// step by step near a block's end; both must give the same table for
+// records of every shape, ordinary or not.
+TEST(RecordScan, RecordsReadWholeOrStepByStepAreTheSame) {
+    std::mt19937 random(1209);
+    auto pick = [&](std::initializer_list<const char*> choices) {
+        return std::string(choices.begin()[random() % choices.size()]);
+    };
+    auto word = [&](std::size_t longest) {
+        std::string w(1 + random() % longest, 'x');
+        for (char& c : w) c = "AZaz09\xC8\xFF\0-+"[random() % 11];
+        return w;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string input;
+        for (int record = 0; record < 40; ++record) {
+            std::string gap = pick({" ", " ", " ", "\t", "\r\n", "   ", std::string(20, ' ').c_str()});
+            input += word(20) + gap + pick({"BUS", "METRO", "BUSES", "METROX", "BU"}) + gap + word(6) + gap;
+            input += pick({"1650", "300", "0001250", "12345678", "123456789", "-250", "+1", "12abc", "word",
+                           "99999999999999999999"});
+            input += gap + word(10) + pick({"\n", " ", "\n\n"});
+        }
+        Read whole = readRecords(input);
+        ASSERT_EQ(whole.count, plainTokens(input) / 5) << hex(input);
+        ASSERT_TRUE(sameTables(whole, readRecords(input, 1))) << hex(input);
+    }
+}
