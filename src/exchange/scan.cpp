@@ -173,10 +173,11 @@ const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
     std::uint64_t text = ~blank;
     std::uint64_t starts = text & ~(text << 1);
     std::uint64_t stops = blank & (text << 1);
-    if (__builtin_popcountll(stops) < 5) return nullptr;
     std::size_t start[5];
     std::size_t length[5];
     for (int field = 0; field < 5; ++field) {
+        // A stop always has its start before it.
+        if (stops == 0) return nullptr;
         start[field] = takeLowest(starts);
         length[field] = takeLowest(stops) - start[field];
     }
