@@ -37,14 +37,14 @@ constexpr MetroFare metroFares[] = {
 };
 
 // Bus-only fares are any amount in this range, kept whole by the bus.
-constexpr std::int64_t busRangeLow = 100;
-constexpr std::int64_t busRangeHigh = 700;
+constexpr std::uint64_t busRangeLow = 100;
+constexpr std::uint64_t busRangeHigh = 700;
 
 // Every fixed fare above is a multiple of 50 up to 1750, so the rows become
 // a lookup by carrier and amount / 50: a city's day of taps is then divided
 // without a branch that depends on the fare.
-constexpr std::int64_t fareStep = 50;
-constexpr std::int64_t highestFare = 1750;
+constexpr std::uint64_t fareStep = 50;
+constexpr std::uint64_t highestFare = 1750;
 constexpr std::size_t fareSlots = highestFare / fareStep + 1;
 
 struct Split {
@@ -107,11 +107,17 @@ void Account(const std::vector<FareRecord>& records, std::int64_t& busShare,
     for (std::int64_t i = 0; i < recordCount; ++i) {
         const FareRecord& record = records[static_cast<std::size_t>(i)];
         Carrier carrier = carrierOf(record);
-        std::int64_t amount = record.amount;
-        bool fixed = amount > 0 && amount <= highestFare && amount % fareStep == 0;
-        const Split& split = splits[carrier][fixed ? static_cast<std::size_t>(amount / fareStep) : 0];
-        bool busRange = carrier == Bus && amount >= busRangeLow && amount <= busRangeHigh;
-        bus += busRange ? amount : split.bus;
+        // Compared as unsigned, so that an amount however far out of range
+        // cannot overflow, and combined with & rather than &&: fares and
+        // carriers alternate at random, and a branch on them would be
+        // mispredicted about every other record.
+        auto amount = static_cast<std::uint64_t>(record.amount);
+        std::uint64_t slot = amount / fareStep;
+        bool fixed = (amount - 1 < highestFare) & (slot * fareStep == amount);
+        const Split& split = splits[carrier][slot & (0 - std::uint64_t{fixed})];
+        bool busRange = (carrier == Bus) & (amount - busRangeLow <= busRangeHigh - busRangeLow);
+        std::int64_t whole = -std::int64_t{busRange};
+        bus += (record.amount & whole) | (split.bus & ~whole);
         metro += split.metro;
     }
     busShare += bus;

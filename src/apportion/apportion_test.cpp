@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,10 @@ TEST(Account, EachSingleFareDividesAsTheTableSays) {
         {"METRO", 1650, 382, 1268}, {"METRO", 1750, 280, 1470}, {"METRO", 250, 0, 0},
         {"METRO", 100, 0, 0},     {"bus", 500, 0, 0},         {"", 500, 0, 0},
         {"TAXI", 1650, 0, 0},     {"METROP", 1650, 0, 0},
-        {"BUS", 4294967396LL, 0, 0},
+        {"BUS", 4294967396LL, 0, 0}, {"BUS", 1800, 0, 0},    {"METRO", 1700, 0, 0},
+        {"METRO", -300, 0, 0},       {"BUS", -50, 0, 0},
+        {"METRO", std::numeric_limits<std::int64_t>::min(), 0, 0},
+        {"BUS", std::numeric_limits<std::int64_t>::max(), 0, 0},
     };
     for (const Case& c : cases) {
         Shares s = apportion({record(c.mode, c.amount)});
