@@ -284,14 +284,16 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
 #ifdef __SSE2__
             // Built where it is kept: copying a record just written by
             // overlapping stores would wait for the stores to land.
-            if (at.field == 0 && end - p >= plainRecordReach) {
-                const unsigned char* next = plainRecord(p, records.emplace_back());
-                if (next != nullptr) {
+            if (at.field == 0) {
+                while (end - p >= plainRecordReach) {
+                    const unsigned char* next = plainRecord(p, records.emplace_back());
+                    if (next == nullptr) {
+                        records.pop_back();
+                        break;
+                    }
                     p = next;
                     at.tokens += 5;
-                    break;
                 }
-                records.pop_back();
             }
 #endif
             while (p < end && isBlank(*p)) ++p;
