@@ -282,8 +282,8 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
         switch (at.step) {
         case RecordStep::Space: {
 #ifdef __SSE2__
-            // Built where it is kept: copying a record just written by
-            // overlapping stores would wait for the stores to land.
+            // Ordinary records are read whole while the block holds room
+            // for one, each built in the table itself rather than copied.
             if (at.field == 0) {
                 while (end - p >= plainRecordReach) {
                     const unsigned char* next = plainRecord(p, records.emplace_back());
