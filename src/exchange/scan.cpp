@@ -111,22 +111,25 @@ void endText(Cursor& at, FareRecord& current, std::vector<FareRecord>& records) 
 }
 
 #ifdef __SSE2__
-// Bit i set where p[i] is white space: ' ' or \t to \r, which is one range,
-// unsigned (c - \t) <= \r - \t. `p` has 16 readable bytes.
+// Lanes of v from low to low + span, all ones: unsigned (c - low) <= span.
+__m128i inRange(__m128i v, char low, char span) {
+    __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(low));
+    return _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(span)), shifted);
+}
+
+__m128i load16(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Bit i set where p[i] is white space: ' ' or \t to \r. `p` has 16
+// readable bytes.
 unsigned blankMask(const unsigned char* p) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
-    __m128i span = _mm_set1_epi8('\r' - '\t');
-    __m128i inRange = _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
-    __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), inRange);
+    __m128i v = load16(p);
+    __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), inRange(v, '\t', '\r' - '\t'));
     return static_cast<unsigned>(_mm_movemask_epi8(blank));
 }
 
 // Bit i set where p[i] is a decimal digit. `p` has 16 readable bytes.
 unsigned digitMask(const unsigned char* p) {
-    __m128i v = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
-    __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(9)), v);
-    return static_cast<unsigned>(_mm_movemask_epi8(digit));
+    return static_cast<unsigned>(_mm_movemask_epi8(inRange(load16(p), '0', 9)));
 }
 
 // The index of the lowest set bit, 16 when none of the 16 is set.
