@@ -27,9 +27,6 @@ void ReceivingSet(std::int64_t& trigger, char (&date)[9], std::vector<FareRecord
 
 int main() {
     blockStopSignals();
-    // A settlement cut short by a kill is undone or finished before anything
-    // else is read.
-    recoverSettlement();
     // `trigger` and `date` carry from one cycle into the next; a trigger file
     // that cannot be read leaves the last request in force.
     std::int64_t trigger = 0;
@@ -39,6 +36,13 @@ int main() {
     for (;;) {
         if (stop == 0) stop = takeStopSignal();
         if (stop != 0) endBySignal(stop);
+        // A settlement that a kill, a power cut or a failure cut short is
+        // undone or finished before anything else is read; while it cannot
+        // be, no new one may begin.
+        if (!settlePending()) {
+            holdFailure();
+            continue;
+        }
 
         std::int64_t total = 0;
         std::int64_t busShare = 0;
@@ -50,7 +54,9 @@ int main() {
         dataCount(recordCount, snapshot);
         ReceivingSet(trigger, date, records, total, busShare, metroShare, recordCount, snapshot);
 
-        if (trigger == 1) {
+        if (trigger == 1 && !journalWritable()) {
+            showJournalFailure(stop);
+        } else if (trigger == 1) {
             showAccountSuccess(total, busShare, metroShare, stop);
             recordSettlement(date, busShare, metroShare, total, snapshot);
         } else {

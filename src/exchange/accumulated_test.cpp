@@ -46,7 +46,7 @@ TEST_F(AccumulatedFile, AnIdleCycleOpensButNeverReads) {
     writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
     Cycle c = readCycle(false);
     EXPECT_TRUE(sameBytes(c.out, ""));
-    EXPECT_EQ(c.snapshot.bytes, 0);
+    EXPECT_EQ(c.snapshot.settled.bytes, 0);
     EXPECT_EQ(c.snapshot.fd, -1);
     EXPECT_EQ(c.total, 0);
 }
@@ -57,7 +57,7 @@ TEST_F(AccumulatedFile, EmptyFileIsQuietAndEmpty) {
     EXPECT_TRUE(sameBytes(c.out, ""));
     EXPECT_EQ(c.count, 0);
     EXPECT_TRUE(c.snapshot.opened);
-    EXPECT_EQ(c.snapshot.bytes, 0);
+    EXPECT_EQ(c.snapshot.settled.bytes, 0);
 }
 
 TEST_F(AccumulatedFile, TotalIsEveryCountedAmountWhateverItsCarrier) {
@@ -74,7 +74,7 @@ TEST_F(AccumulatedFile, TotalIsEveryCountedAmountWhateverItsCarrier) {
     EXPECT_EQ(c.total, 1650 + 999 - 300 + 4294967296LL);
     EXPECT_EQ(c.bus, 1268);
     EXPECT_EQ(c.metro, 382);
-    EXPECT_EQ(c.snapshot.bytes, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(c.snapshot.settled.bytes, static_cast<std::int64_t>(content.size()));
 }
 
 TEST_F(AccumulatedFile, ATotalPastTheRangeSaturatesInsteadOfWrapping) {
@@ -94,6 +94,6 @@ TEST_F(AccumulatedFile, ALargeFileReadsInBlocksWithoutLosingARecordOrGrowingTheT
     EXPECT_EQ(c.total, 200000LL * 1250);
     EXPECT_EQ(c.bus, 200000LL * 1050);
     EXPECT_EQ(c.metro, 200000LL * 200);
-    EXPECT_EQ(c.snapshot.bytes, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(c.snapshot.settled.bytes, static_cast<std::int64_t>(content.size()));
     EXPECT_LT(c.records.capacity(), 100000u);
 }

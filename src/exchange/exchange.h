@@ -1,34 +1,45 @@
 // The exchange directory, two levels above the working directory, and every
 // file this program shares in it with the peer processes.
 //
-// Who writes what, and in which order:
+// Who writes what:
 //   Time.txt            peers write the date; we only read its first token.
 //   AccountTrigger.txt  peers write 1 to ask for a settlement; we write "0"
 //                       once the settlement is recorded.
 //   Accumulated.txt     peers append fare records, five tokens each; each
 //                       record should go out in one write(2) on an O_APPEND
 //                       descriptor, under flock(LOCK_SH) if they cooperate.
-//                       We read it only to settle, once, the end of that
-//                       read under flock(LOCK_EX) so no append is half read,
-//                       and then remove exactly the bytes that were read.
+//                       We read it only to settle, the end of that read
+//                       under flock(LOCK_EX) so no append is half read, and
+//                       later remove exactly the bytes that were read.
 //   Account.txt, BusAccount.txt, MetroAccount.txt
 //                       only we write: one line per settlement, appended.
-//   AccountSuccess.txt  we write "1" last; peers set it back.
+//   AccountSuccess.txt  we write "1" after the records are removed; peers
+//                       set it back.
+//   fare-settle.journal in the working directory, never the exchange
+//                       directory: ours alone.
 //
-// A settlement goes: open all three ledgers and Accumulated.txt (any failure:
-// nothing is written, the request stays), write the journal in the working
-// directory, append one line to each ledger with one write(2) apiece, fsync
-// them, mark the journal recorded, remove the settled bytes from
-// Accumulated.txt, and only then rewrite the trigger and success files and
-// drop the journal. A failed write or fsync cuts every ledger back to its
-// size before the settlement, so a ledger never holds half of one; a kill
-// is undone or finished from the journal at the next start.
+// A settlement goes, in this order:
+//   1. open the three ledgers and Accumulated.txt; any failure: nothing is
+//      written and the request stays;
+//   2. journal "appending": the ledgers' sizes and the settled bytes;
+//   3. one line to each ledger, each in one write(2); fsync the ledgers and
+//      the exchange directory (a ledger may have just been created);
+//   4. journal "recorded": from here the settlement is committed and only
+//      goes forward; a failure before it cuts the ledgers back;
+//   5. under flock(LOCK_EX): a mark of blanks over the first settled bytes,
+//      fsync; journal "marked"; then the settled bytes go: cut to zero when
+//      nothing was appended, else whole blocks collapsed from the front and
+//      the rest overwritten with blanks; fsync;
+//   6. "0" into the trigger file, "1" into the success file, each fsynced,
+//      and the exchange directory fsynced;
+//   7. the journal is removed.
+// Steps 5 to 7 are one routine that the live cycle and a restart share.
 //
 // What is atomic: each ledger line (one O_APPEND write); a peer's record
-// (one O_APPEND write); cutting Accumulated.txt to zero, which is done under
-// flock(LOCK_EX) and only when its size still equals what was read. Bytes
-// appended after the read are kept: the settled prefix is overwritten with
-// blanks, which every reader skips, and where the file system can, removed.
+// (one O_APPEND write); every journal (written aside, fsynced, renamed);
+// the collapse of a range, which the kernel does under the same inode lock
+// as an O_APPEND write. The mark tells a repeat of step 5 whether its
+// destructive part already ran: it is there until then and gone after.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +50,7 @@
 // Every path is the exchange directory, "../../", and a file name; a peer
 // that names the directory itself takes the file name alone.
 inline constexpr std::size_t exchangePrefix = 6;
+inline constexpr char exchangeDirPath[] = "../../";
 inline constexpr char timePath[] = "../../Time.txt";
 inline constexpr char triggerPath[] = "../../AccountTrigger.txt";
 inline constexpr char accumulatedPath[] = "../../Accumulated.txt";
@@ -62,34 +74,26 @@ struct FareRecord {
     char token5[8];
 };
 
+// The bytes of Accumulated.txt that one settlement read: the first `bytes`
+// bytes of the file with this identity. The snapshot, the settlement and
+// the journal all name them so. Peers only ever append, so the same first
+// bytes and the same hash of the last ones mean the settled records are
+// still where they were read.
+inline constexpr std::size_t settledHeadRoom = 64;
+struct SettledBytes {
+    std::int64_t bytes;
+    std::uint64_t device;
+    std::uint64_t inode;
+    std::uint64_t tailHash;       // of bytes [max(64, bytes - 4096), bytes)
+    char head[settledHeadRoom];  // the first min(bytes, 64) bytes, as they are
+};
+
 // Accumulated.txt as one cycle sees it: opened once at the start of the
-// cycle, read (only when settling) through that same descriptor, and
-// remembered by size and identity, so that a settlement removes exactly the
-// bytes it read and no others.
+// cycle and read (only when settling) through that same descriptor.
 struct AccumulatedSnapshot {
     int fd;  // -1 once closed, or when the file could not be opened
     bool opened;
-    std::int64_t bytes;
-    dev_t device;
-    ino_t inode;
-};
-
-// The descriptors of one settlement's files, held open from the moment all
-// of them could be opened until the settlement is recorded or undone.
-struct SettlementFiles {
-    int account;
-    int bus;
-    int metro;
-    int accumulated;
-    off_t accountSize;
-    off_t busSize;
-    off_t metroSize;
-    std::int64_t settled;  // bytes of Accumulated.txt being settled
-    std::uint64_t device;
-    std::uint64_t inode;
-    std::uint64_t signature;
-    bool ok;         // false once anything failed: nothing more is written
-    bool journaled;  // a journal is on disk for this settlement
+    SettledBytes settled;
 };
 
 // Request files.
@@ -106,19 +110,13 @@ void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
                      std::int64_t& busShare, std::int64_t& metroShare,
                      std::int64_t& recordCount, AccumulatedSnapshot& snapshot, bool settling);
 
-// Records a settlement: every step below, in order.
+// Records a settlement, exactly once, and hands the request back; what a
+// failure leaves half done is finished or undone by settlePending.
 void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
                       std::int64_t total, const AccumulatedSnapshot& snapshot);
 
-// Ledgers and hand-back, in the order recordSettlement calls them.
-void openSettlement(SettlementFiles& files);
-void beginJournal(SettlementFiles& files, const AccumulatedSnapshot& snapshot);
-void AccumulateRestore(SettlementFiles& files, const char (&date)[9], std::int64_t busShare,
-                       std::int64_t metroShare, std::int64_t total);
-void BusSend(SettlementFiles& files, std::int64_t busShare, const char (&date)[9]);
-void MetroSend(SettlementFiles& files, std::int64_t metroShare, const char (&date)[9]);
-void commitLedgers(SettlementFiles& files);
-void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot);
-void closeSettlement(SettlementFiles& files);
-void FinishSignal(const SettlementFiles& files);
-void endJournal(SettlementFiles& files);
+// Finishes a settlement that the journal says is under way: undoes one
+// whose ledger lines were not all on disk, completes one whose lines were.
+// Run at start and at the top of every cycle; false while a settlement is
+// still pending (its failure line printed), when no new one may start.
+bool settlePending();

@@ -55,9 +55,28 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
     return n;
 }
 
+bool readAllAt(int fd, char* buffer, std::size_t size, off_t offset) {
+    while (size > 0) {
+        ssize_t n = ::pread(fd, buffer, size, offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buffer += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
 bool writeWholeFile(const char* path, std::string_view bytes) {
     int fd = openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return false;
-    bool written = writeAll(fd, bytes.data(), bytes.size());
+    bool written = writeAll(fd, bytes.data(), bytes.size()) && syncFile(fd);
     return closeFile(fd) && written;
+}
+
+bool syncDirectory(const char* path) {
+    int fd = openFile(path, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    bool synced = syncFile(fd);
+    return closeFile(fd) && synced;
 }

@@ -19,5 +19,13 @@ bool closeFile(int fd);
 // Bytes read, 0 at the end of the file, -1 on error.
 ssize_t readSome(int fd, char* buffer, std::size_t size);
 
-// Replaces the whole content of `path`, creating it when missing.
+// Reads exactly `size` bytes at `offset`; false on an error or a short file.
+bool readAllAt(int fd, char* buffer, std::size_t size, off_t offset);
+
+// Replaces the whole content of `path`, creating it when missing, and
+// fsyncs it: what it says survives a power cut once this returns true.
 bool writeWholeFile(const char* path, std::string_view bytes);
+
+// Makes the directory's entries (files created, renamed or removed in it)
+// survive a power cut.
+bool syncDirectory(const char* path);

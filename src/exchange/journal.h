@@ -1,51 +1,41 @@
 // The settlement journal: what a settlement is in the middle of, kept in
-// the working directory (never the exchange directory), so that a process
-// killed at any moment is finished or undone when it starts again.
+// the working directory (never the exchange directory), so that whatever
+// cuts a settlement short, a kill, a power cut or a failed write, it is
+// finished or undone from here.
 //
-// It is written, and synced, before the first ledger line: "appending",
-// with every ledger's size before the settlement; once the ledger lines are
-// on disk it is replaced, atomically by rename, with "recorded". It is
-// removed when the hand-back is done. On start:
-//   appending  the ledgers are cut back to their sizes; the request is still
-//              in force, so the same records are settled again;
-//   recorded   the ledgers are complete: only the hand-back is finished,
-//              removing the settled bytes if they are still there.
+// Each phase replaces the last atomically: written aside, fsynced, renamed
+// over the journal, the directory fsynced.
+//   appending  written before the first ledger line: the ledgers' sizes
+//              before it and the settled bytes. Undone by cutting the
+//              ledgers back; the request is still in force.
+//   recorded   the ledger lines are on disk: the settlement is committed
+//              and is only ever finished.
+//   marked     the mark is on disk at the front of the settled bytes, so
+//              a front without it means they are already removed.
+// It is removed once the hand-back is on disk.
 #pragma once
 
+#include "exchange/exchange.h"
+
 #include <cstdint>
-#include <sys/types.h>
 
 inline constexpr char journalPath[] = "fare-settle.journal";
 inline constexpr char journalNewPath[] = "fare-settle.journal.new";
 
+enum class JournalPhase : unsigned char { Appending, Recorded, Marked };
+
 struct Journal {
-    bool recorded;
+    JournalPhase phase;
     std::int64_t accountSize;
     std::int64_t busSize;
     std::int64_t metroSize;
-    std::int64_t bytes;  // of Accumulated.txt being settled
-    std::uint64_t device;
-    std::uint64_t inode;
-    std::uint64_t signature;  // of those bytes, see settledSignature
+    SettledBytes settled;
 };
 
 bool writeJournal(const Journal& journal);
 bool removeJournal();
 // False when there is no journal, or none that can be read.
 bool readJournal(Journal& journal);
-
-// A fingerprint of the settled bytes: a hash of their first and last 4 KiB.
-// Peers only append, so the same bytes at the front of the file mean the
-// settled records are still there.
-bool settledSignature(int fd, std::int64_t bytes, std::uint64_t& signature);
-
-// Takes, exclusively, the lock that cooperating appenders share while they
-// write, waiting a moment for them; false when the caller goes on without.
-bool lockAppenders(int fd);
-
-// Removes the first `bytes` bytes of Accumulated.txt open on `fd`, keeping
-// whatever was appended after them; false on a failed write.
-bool removeSettled(int fd, std::int64_t bytes, off_t size);
-
-// Finishes or undoes a settlement that a killed process left half done.
-void recoverSettlement();
+// Whether a journal can be written here at all: a settlement that could not
+// write one must not begin.
+bool journalWritable();

@@ -1,11 +1,11 @@
-// Recording a settlement and handing the request back. The order is what
-// keeps money from being lost or counted twice: every file must open before
-// anything is written; a journal says what is being done before the first
-// ledger line; the ledger lines are on disk before the settled records
-// leave Accumulated.txt; and the trigger and success files are rewritten
-// only once both are done. Any failure before the hand-back undoes the
-// ledger lines, so the request stays and the same records are settled again
-// at the next cycle; a kill is undone or finished from the journal.
+// Recording a settlement and handing the request back, exactly once. Every
+// file must open before anything is written; the journal says what is
+// being done before the first ledger line; the ledger lines are on disk
+// before the journal says the settlement is recorded; from then on it is
+// only ever finished, by the same routine whether the live cycle or a
+// restart gets there: the settled bytes leave Accumulated.txt, the trigger
+// and success files are rewritten and synced, and the journal goes.
+#include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/journal.h"
@@ -15,13 +15,22 @@
 #include <cinttypes>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-int openLogged(const char* path, int flags, SettlementFiles& files) {
+// The descriptors of one settlement's files, held open from the moment all
+// of them could be opened until the ledger lines are on disk.
+struct SettlementFiles {
+    int account;
+    int bus;
+    int metro;
+    int accumulated;
+    bool ok;  // false once anything failed: nothing more is written
+};
+
+int openReported(const char* path, int flags, SettlementFiles& files) {
     int fd = openFile(path, flags);
     if (fd < 0) {
         printLine(openFailed);
@@ -30,67 +39,33 @@ int openLogged(const char* path, int flags, SettlementFiles& files) {
     return fd;
 }
 
-off_t sizeOf(int fd) {
+std::int64_t sizeOf(int fd) {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    return fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_size : -1;
 }
 
-// Cuts every ledger back to its size before this settlement.
-void rollBack(SettlementFiles& files) {
-    const int fds[] = {files.account, files.bus, files.metro};
-    const off_t sizes[] = {files.accountSize, files.busSize, files.metroSize};
-    for (int i = 0; i < 3; ++i) {
-        // A device such as /dev/full cannot be cut, and never took a byte.
-        if (::ftruncate(fds[i], sizes[i]) == 0) syncFile(fds[i]);
+void openSettlement(SettlementFiles& files) {
+    files = SettlementFiles{-1, -1, -1, -1, true};
+    files.account = openReported(accountPath, O_WRONLY | O_APPEND | O_CREAT, files);
+    files.bus = openReported(busAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
+    files.metro = openReported(metroAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
+    // Opened only so that a record file that cannot be written stops the
+    // settlement before anything is written, and exists for the peers.
+    files.accumulated = openReported(accumulatedPath, O_RDWR | O_CREAT, files);
+}
+
+void closeSettlement(SettlementFiles& files) {
+    // The ledgers were synced before anything depended on them; a close
+    // that fails now is worth a line but loses nothing.
+    for (int fd : {files.account, files.bus, files.metro, files.accumulated}) {
+        if (fd >= 0 && !closeFile(fd) && files.ok) printLine(openFailed);
     }
-}
-
-void fail(SettlementFiles& files) {
-    printLine(openFailed);
-    rollBack(files);
-    files.ok = false;
-}
-
-Journal journalOf(const SettlementFiles& files, bool recorded) {
-    return Journal{recorded,     files.accountSize, files.busSize,    files.metroSize,
-                   files.settled, files.device,     files.inode,      files.signature};
+    files.account = files.bus = files.metro = files.accumulated = -1;
 }
 
 void appendLine(SettlementFiles& files, int fd, const char* line, int length) {
     if (!files.ok) return;
-    if (length < 0 || !writeAll(fd, line, static_cast<std::size_t>(length))) fail(files);
-}
-
-}  // namespace
-
-void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
-                      std::int64_t total, const AccumulatedSnapshot& snapshot) {
-    SettlementFiles files{};
-    openSettlement(files);
-    beginJournal(files, snapshot);
-    AccumulateRestore(files, date, busShare, metroShare, total);
-    BusSend(files, busShare, date);
-    MetroSend(files, metroShare, date);
-    commitLedgers(files);
-    Reset(files, snapshot);
-    closeSettlement(files);
-    FinishSignal(files);
-    endJournal(files);
-}
-
-void openSettlement(SettlementFiles& files) {
-    files = SettlementFiles{};
-    files.account = files.bus = files.metro = files.accumulated = -1;
-    files.ok = true;
-    files.account = openLogged(accountPath, O_WRONLY | O_APPEND | O_CREAT, files);
-    files.bus = openLogged(busAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
-    files.metro = openLogged(metroAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
-    files.accumulated = openLogged(accumulatedPath, O_RDWR | O_CREAT, files);
-    if (!files.ok) return;
-    files.accountSize = sizeOf(files.account);
-    files.busSize = sizeOf(files.bus);
-    files.metroSize = sizeOf(files.metro);
-    if (files.accountSize < 0 || files.busSize < 0 || files.metroSize < 0) {
+    if (length < 0 || !writeAll(fd, line, static_cast<std::size_t>(length))) {
         printLine(openFailed);
         files.ok = false;
     }
@@ -116,66 +91,123 @@ void MetroSend(SettlementFiles& files, std::int64_t metroShare, const char (&dat
     appendLine(files, files.metro, line, length);
 }
 
-void beginJournal(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
-    if (!files.ok) return;
-    files.settled = snapshot.opened ? snapshot.bytes : 0;
-    files.device = static_cast<std::uint64_t>(snapshot.device);
-    files.inode = static_cast<std::uint64_t>(snapshot.inode);
-    if ((files.settled > 0 && !settledSignature(files.accumulated, files.settled, files.signature)) ||
-        !writeJournal(journalOf(files, false))) {
-        printLine(openFailed);
-        files.ok = false;
-        removeJournal();
-        return;
-    }
-    files.journaled = true;
-}
-
-void commitLedgers(SettlementFiles& files) {
+// The ledger lines, and a ledger or record file this settlement created,
+// on disk before the journal may say so.
+void syncLedgers(SettlementFiles& files) {
     if (!files.ok) return;
     if (!syncFile(files.account) || !syncFile(files.bus) || !syncFile(files.metro) ||
-        !writeJournal(journalOf(files, true)))
-        fail(files);
+        !syncDirectory(exchangeDirPath)) {
+        printLine(openFailed);
+        files.ok = false;
+    }
 }
 
-void Reset(SettlementFiles& files, const AccumulatedSnapshot& snapshot) {
-    if (!files.ok) return;
-    int fd = files.accumulated;
+// A ledger cut back to its size before the settlement. One that is gone,
+// or is a device that never kept a byte, has nothing to undo.
+bool cutBack(const char* path, std::int64_t size) {
+    int fd = openFile(path, O_WRONLY);
+    if (fd < 0) return errno == ENOENT;
+    bool ok = true;
+    if (sizeOf(fd) > size) ok = ::ftruncate(fd, size) == 0 && syncFile(fd);
+    return closeFile(fd) && ok;
+}
+
+bool undoSettlement(const Journal& journal) {
+    bool cut = cutBack(accountPath, journal.accountSize);
+    cut = cutBack(busAccountPath, journal.busSize) && cut;
+    cut = cutBack(metroAccountPath, journal.metroSize) && cut;
+    return cut && removeJournal();
+}
+
+// Step 5: the settled bytes leave Accumulated.txt. Safe to repeat from any
+// point: the mark, and the journal's knowledge of it, say how far it got.
+bool removeSettledBytes(Journal& journal) {
+    if (journal.settled.bytes <= 0) return true;
+    int fd = openFile(accumulatedPath, O_RDWR);
+    if (fd < 0) {
+        if (errno != ENOENT) return false;
+        printLine(settledChangedText);
+        return true;
+    }
     bool locked = lockAppenders(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        fail(files);
-    } else if (!snapshot.opened || snapshot.bytes == 0 || st.st_dev != snapshot.device ||
-               st.st_ino != snapshot.inode || st.st_size < snapshot.bytes) {
-        // Nothing was read, or the file read is no longer there as it was:
-        // what the file holds now was never settled, so it stays.
-    } else if (!removeSettled(fd, snapshot.bytes, st.st_size)) {
-        fail(files);
+    bool ok = true;
+    std::int64_t written = 0;
+    switch (findSettled(fd, journal.settled, journal.phase == JournalPhase::Marked)) {
+    case SettledPlace::Changed:
+        // Replaced or rewritten by a peer: what is there was never settled.
+        printLine(settledChangedText);
+        break;
+    case SettledPlace::Untouched:
+        ok = markSettled(fd, journal.settled);
+        [[fallthrough]];
+    case SettledPlace::Marked:
+        if (ok && journal.phase != JournalPhase::Marked) {
+            journal.phase = JournalPhase::Marked;
+            ok = writeJournal(journal);
+        }
+        ok = ok && cutSettled(fd, journal.settled, written);
+        break;
+    case SettledPlace::Gone:
+        break;
     }
-    if (locked) ::flock(fd, LOCK_UN);
-    // The ledgers hold these records now; if the removal cannot be made
-    // durable the operator is told, but the ledgers are not undone, since
-    // the records are already gone from the file as the peers see it.
-    if (files.ok && !syncFile(fd)) printLine(openFailed);
+    if (locked) unlockAppenders(fd);
+    return closeFile(fd) && ok;
 }
 
-void closeSettlement(SettlementFiles& files) {
-    // The ledgers were synced before anything depended on them; a close
-    // that fails now is worth a line but loses nothing.
-    for (int fd : {files.account, files.bus, files.metro, files.accumulated}) {
-        if (fd >= 0 && !closeFile(fd) && files.ok) printLine(openFailed);
-    }
-    files.account = files.bus = files.metro = files.accumulated = -1;
-}
-
-void FinishSignal(const SettlementFiles& files) {
-    if (!files.ok) return;
+// Step 6: on disk before the journal goes, so that a power cut can never
+// bring back a request that was already answered.
+void handBack() {
     if (!writeWholeFile(triggerPath, "0")) printLine(openFailed);
     if (!writeWholeFile(successPath, "1")) printLine(openFailed);
+    if (!syncDirectory(exchangeDirPath)) printLine(openFailed);
 }
 
-void endJournal(SettlementFiles& files) {
-    // Done, or undone: either way nothing is left for a restart to finish.
-    if (files.journaled && !removeJournal()) printLine(openFailed);
-    files.journaled = false;
+bool finishSettlement(Journal& journal) {
+    if (!removeSettledBytes(journal)) return false;
+    handBack();
+    return removeJournal();
+}
+
+}  // namespace
+
+void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
+                      std::int64_t total, const AccumulatedSnapshot& snapshot) {
+    SettlementFiles files{};
+    openSettlement(files);
+    Journal journal{JournalPhase::Appending, sizeOf(files.account), sizeOf(files.bus), sizeOf(files.metro),
+                    snapshot.settled};
+    if (!snapshot.opened) journal.settled = SettledBytes{};
+    if (files.ok && !writeJournal(journal)) {
+        printLine(openFailed);
+        files.ok = false;
+    }
+    AccumulateRestore(files, date, busShare, metroShare, total);
+    BusSend(files, busShare, date);
+    MetroSend(files, metroShare, date);
+    syncLedgers(files);
+    if (files.ok) {
+        journal.phase = JournalPhase::Recorded;
+        if (!writeJournal(journal)) printLine(openFailed);
+    }
+    closeSettlement(files);
+    // Whatever happened, the journal on disk now says what is left to do:
+    // nothing, an undo, or the rest of a recorded settlement.
+    settlePending();
+}
+
+bool settlePending() {
+    Journal journal{};
+    if (!readJournal(journal)) {
+        // A journal that cannot be read was never completed by rename, so
+        // nothing was appended under it.
+        if (::access(journalPath, F_OK) == 0 && !removeJournal()) {
+            printLine(openFailed);
+            return false;
+        }
+        ::unlink(journalNewPath);
+        return true;
+    }
+    bool done = journal.phase == JournalPhase::Appending ? undoSettlement(journal) : finishSettlement(journal);
+    if (!done) printLine(openFailed);
+    return done;
 }

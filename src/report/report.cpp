@@ -38,3 +38,15 @@ void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t 
     flushConsole();
     pause();
 }
+
+void holdFailure() {
+    flushConsole();
+    pause();
+}
+
+void showJournalFailure(int& stop) {
+    clearScreen(stop);
+    printLine(openFailed);
+    printLine(journalFailedText);
+    holdFailure();
+}

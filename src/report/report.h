@@ -11,3 +11,12 @@ void clearScreen(int& stop);
 // The pause is never cut short: stop signals stay blocked during it.
 void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare,
                         int& stop);
+
+// Holds whatever failure lines were printed on the screen for the report's
+// pause, so that a settlement that cannot go on is retried every three
+// seconds instead of as fast as the cycle runs.
+void holdFailure();
+
+// Shown instead of the report when no journal can be written: nothing is
+// settled, and the screen says why.
+void showJournalFailure(int& stop);

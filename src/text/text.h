@@ -25,6 +25,17 @@ inline constexpr std::string_view settledText =
     "\xC1\xA4\xBB\xEA\xC0\xCC \xBF\xCF\xB7\xE1\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF"
     "\xB4\xD9.";
 
+// 작업 폴더에 정산 일지(fare-settle.journal)를 쓸 수 없어 정산하지 않았습니다.
+// (the settlement journal cannot be written in the working folder, so
+// nothing was settled): shown instead of the report, the request kept.
+inline constexpr std::string_view journalFailedText =
+    "\xC0\xDB\xBE\xF7 \xC6\xFA\xB4\xF5\xBF\xA1 \xC1\xA4\xBB\xEA \xC0\xCF\xC1\xF6(fare-settle.journal)\xB8\xA6 \xBE\xB5 \xBC\xF6 \xBE\xF8\xBE\xEE \xC1\xA4\xBB\xEA\xC7\xCF\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.";
+
+// Accumulated.txt가 바뀌어 정산한 기록을 지우지 않았습니다.
+// (Accumulated.txt changed, so the settled records were not removed).
+inline constexpr std::string_view settledChangedText =
+    "Accumulated.txt\xB0\xA1 \xB9\xD9\xB2\xEE\xBE\xEE \xC1\xA4\xBB\xEA\xC7\xD1 \xB1\xE2\xB7\xCF\xC0\xBB \xC1\xF6\xBF\xEC\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.";
+
 // The three sum lines are "<label><number> \n"; the labels end in " : ".
 // 전체정산 금액 :  (total settlement amount)
 inline constexpr std::string_view totalLabel =
