@@ -156,47 +156,36 @@ TEST_P(FullDisk, ALedgerOnAFullDiskIsRolledBackAndRetried) {
 INSTANTIATE_TEST_SUITE_P(EachLedger, FullDisk, ::testing::Values("Account.txt", "BusAccount.txt", "MetroAccount.txt"),
                          [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
 
-TEST_F(Faults, AnUnwritableTriggerFileSettlesAgainWithNothingUntilWritable) {
+// A hand-back that cannot be written is held, with a failure line every
+// three seconds, and nothing else is settled until it is written: the
+// request is never settled a second time.
+class Unwritable : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Unwritable, AHandBackThatCannotBeWrittenIsHeldUntilItCan) {
+    const char* name = GetParam();
     prepare(*this);
     Program program = startProgram(*this);
     ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), settledText) == 1; }));
-    // The request was read; the trigger file turns unwritable before it is
-    // handed back.
-    std::filesystem::remove(path("AccountTrigger.txt"));
-    std::filesystem::create_directory(path("AccountTrigger.txt"));
-    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), reportBytes(0, 0, 0)) >= 1; }));
-    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")).substr(0, accountLine.size()), accountLine));
-    EXPECT_TRUE(sameBytes(readFile(path("AccountSuccess.txt")), "1"));
-    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
-
-    std::filesystem::remove(path("AccountTrigger.txt"));
-    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountTrigger.txt")) == "0"; }));
-    std::size_t settlements = countOf(outputOf(program), settledText);
-    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > 0; }));
-    stopProgram(program);
-    std::string out = outputOf(program);
-    EXPECT_EQ(countOf(out, settledText), settlements);  // idle from then on
-    EXPECT_EQ(countOf(out, reportBytes(1950, 809, 1141) + line(openFailed)), 1u);
-    std::string ledger = readFile(path("Account.txt"));
-    std::string zeros;
-    for (std::size_t i = 1; i < settlements; ++i) zeros += "20261209\t0\t0\t0\n";
-    EXPECT_TRUE(sameBytes(ledger, accountLine + zeros));
-}
-
-TEST_F(Faults, AnUnwritableSuccessFileIsReportedAfterTheRecordIsComplete) {
-    prepare(*this);
-    std::filesystem::create_directory(path("AccountSuccess.txt"));
-    Program program = startProgram(*this);
-    ASSERT_TRUE(waitUntil([&] { return readFile(path("AccountTrigger.txt")) == "0"; }));
-    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > 0; }));
-    stopProgram(program);
-    std::string out = outputOf(program);
-    std::string first = reportBytes(1950, 809, 1141) + line(openFailed);
-    ASSERT_TRUE(sameBytes(out.substr(0, first.size()), first));
-    EXPECT_TRUE(repeats(out.substr(first.size()), idleText));
+    // The request was read; the file turns unwritable before the hand-back.
+    std::filesystem::remove(path(name));
+    std::filesystem::create_directory(path(name));
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), line(openFailed)) >= 2; }));
     EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), accountLine));
     EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), ""));
+    EXPECT_TRUE(fileExists(dir.work + "/fare-settle.journal"));
+
+    std::filesystem::remove(path(name));
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) > 0; }));
+    stopProgram(program);
+    std::string out = outputOf(program);
+    EXPECT_EQ(countOf(out, settledText), 1u);
+    EXPECT_TRUE(sameBytes(out.substr(0, reportBytes(1950, 809, 1141).size()), reportBytes(1950, 809, 1141)));
+    expectSettledOnce(*this);
+    EXPECT_FALSE(fileExists(dir.work + "/fare-settle.journal"));
 }
+
+INSTANTIATE_TEST_SUITE_P(HandBack, Unwritable, ::testing::Values("AccountTrigger.txt", "AccountSuccess.txt"),
+                         [](const auto& info) { return std::string(info.param).substr(7, 7); });
 
 TEST_F(Faults, AStopAtAnyMomentOfASettlementRecordsAllOfIt) {
     std::mt19937 random(20261209);

@@ -155,17 +155,17 @@ bool removeSettledBytes(Journal& journal) {
 }
 
 // Step 6: on disk before the journal goes, so that a power cut can never
-// bring back a request that was already answered.
-void handBack() {
-    if (!writeWholeFile(triggerPath, "0")) printLine(openFailed);
-    if (!writeWholeFile(successPath, "1")) printLine(openFailed);
-    if (!syncDirectory(exchangeDirPath)) printLine(openFailed);
+// bring back a request that was already answered. One that fails keeps the
+// journal, and is tried again, rather than leave a request that the next
+// cycle would settle a second time with nothing.
+bool handBack() {
+    bool trigger = writeWholeFile(triggerPath, "0");
+    bool success = writeWholeFile(successPath, "1");
+    return syncDirectory(exchangeDirPath) && trigger && success;
 }
 
 bool finishSettlement(Journal& journal) {
-    if (!removeSettledBytes(journal)) return false;
-    handBack();
-    return removeJournal();
+    return removeSettledBytes(journal) && handBack() && removeJournal();
 }
 
 }  // namespace
