@@ -198,14 +198,12 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
 bool settlePending() {
     Journal journal{};
     if (!readJournal(journal)) {
-        // A journal that cannot be read was never completed by rename, so
-        // nothing was appended under it.
-        if (::access(journalPath, F_OK) == 0 && !removeJournal()) {
-            printLine(openFailed);
-            return false;
-        }
-        ::unlink(journalNewPath);
-        return true;
+        // Every journal is whole before it is renamed into place, so one
+        // that is there but cannot be read is not ours to guess at: the
+        // operator is told, and nothing new is settled over it.
+        if (::access(journalPath, F_OK) != 0) return true;
+        printLine(openFailed);
+        return false;
     }
     bool done = journal.phase == JournalPhase::Appending ? undoSettlement(journal) : finishSettlement(journal);
     if (!done) printLine(openFailed);
