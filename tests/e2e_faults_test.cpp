@@ -206,3 +206,25 @@ TEST_F(Faults, AStopAtAnyMomentOfASettlementRecordsAllOfIt) {
         expectSettledOnce(*this);
     }
 }
+
+TEST_F(Faults, NoJournalNoSettlementAndTheScreenSaysWhy) {
+    prepare(*this);
+    // A directory in the journal's way: no journal can be written, even by root.
+    std::filesystem::create_directory(dir.work + "/fare-settle.journal.new");
+    Program program = startProgram(*this);
+    std::string why = line(openFailed) + line(journalFailedText);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), why) >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string out = outputOf(program);
+    EXPECT_EQ(countOf(out, settledText), 0u) << "a report for a settlement that cannot be recorded";
+    EXPECT_LE(countOf(out, why), 1u) << "the failure repeats faster than the report's pause";
+    EXPECT_FALSE(fileExists(path("Account.txt")));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+
+    std::filesystem::remove(dir.work + "/fare-settle.journal.new");
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this) && countOf(outputOf(program), idleText) > 0; }));
+    stopProgram(program);
+    EXPECT_EQ(countOf(outputOf(program), settledText), 1u);
+    expectSettledOnce(*this);
+}
