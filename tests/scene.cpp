@@ -106,10 +106,14 @@ bool ledgerLines(const std::string& text, std::size_t fields, std::vector<std::v
 
 Money ledgerMoney(const Scene& scene) {
     Money money;
+    // A ledger that is not there holds no line.
+    auto ledger = [&](const char* name) {
+        std::string text = readFile(inScene(scene, name));
+        return text == "<missing>" ? std::string() : text;
+    };
     std::vector<std::vector<long long>> account, bus, metro;
-    if (!ledgerLines(readFile(inScene(scene, "Account.txt")), 3, account) ||
-        !ledgerLines(readFile(inScene(scene, "BusAccount.txt")), 1, bus) ||
-        !ledgerLines(readFile(inScene(scene, "MetroAccount.txt")), 1, metro)) {
+    if (!ledgerLines(ledger("Account.txt"), 3, account) || !ledgerLines(ledger("BusAccount.txt"), 1, bus) ||
+        !ledgerLines(ledger("MetroAccount.txt"), 1, metro)) {
         money.fault = "a torn or malformed ledger line";
         return money;
     }
