@@ -148,9 +148,14 @@ void strikeEveryPoint(const std::string& how, bool kill) {
     std::string parent = std::filesystem::temp_directory_path().string() + "/fare-crash-" + how + "-" +
                          std::to_string(::getpid());
     int tried = 0;
+    std::string perPath;
     for (bool busy : {false, true}) {
         Load load = loadFor(busy);
         std::vector<Point> points = pointsOf(makeScene(parent, "record"), load);
+        std::map<std::string, int> byCall;
+        for (const Point& p : points) ++byCall[p.call];
+        perPath += std::string(busy ? "; busy " : "quiet ") + std::to_string(points.size()) + " (";
+        for (const auto& [call, n] : byCall) perPath += call + " " + std::to_string(n) + (call == byCall.rbegin()->first ? ")" : ", ");
         EXPECT_GE(points.size(), busy ? 25u : 22u);
         std::atomic<std::size_t> next{0};
         std::mutex lock;
@@ -171,7 +176,7 @@ void strikeEveryPoint(const std::string& how, bool kill) {
         for (std::thread& t : workers) t.join();
     }
     std::filesystem::remove_all(parent);
-    std::printf("%s: %d points struck\n", how.c_str(), tried);
+    std::printf("%s: %d points struck: %s\n", how.c_str(), tried, perPath.c_str());
 }
 
 }  // namespace
