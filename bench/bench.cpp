@@ -9,6 +9,8 @@
 // the success flag, alternately quiet and with two appenders tapping one
 // record at a time without pause, and reports what the removal of the
 // settled records wrote and left behind.
+#include "apportion/apportion.h"
+#include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "peer/peer.h"
 #include "text/text.h"
@@ -60,16 +62,18 @@ std::string read(const std::string& path) {
     return s.str();
 }
 
-// The settlement's own work on the file: open, read once, count, total,
-// apportion, exactly as a settlement cycle does it.
+// The settlement's own work on the file, as the cycle's input step does
+// it: open, read block by block, total, apportion each block.
 double settlementWork(std::int64_t& count, std::int64_t& total) {
     auto start = Clock::now();
     std::int64_t bus = 0, metro = 0;
-    std::vector<FareRecord> records;
     AccumulatedSnapshot snapshot{};
     total = 0;
-    dataCount(count, snapshot);
-    AccumulatedRead(records, total, bus, metro, count, snapshot, true);
+    dataCount(snapshot);
+    std::vector<FareRecord> records;
+    std::int64_t recordCount = 0;
+    while (AccumulatedRead(records, recordCount, total, snapshot, true)) Account(records, bus, metro, recordCount);
+    count = snapshot.recordCount;
     return seconds(start);
 }
 
@@ -90,13 +94,13 @@ double idleCycle(int cycles) {
     std::int64_t trigger = 0;
     char date[9] = {};
     for (int i = 0; i < cycles; ++i) {
-        std::int64_t count = 0, total = 0, bus = 0, metro = 0;
+        std::int64_t total = 0, recordCount = 0;
         std::vector<FareRecord> records;
         AccumulatedSnapshot snapshot{};
-        dataCount(count, snapshot);
+        dataCount(snapshot);
         getTrigger(trigger);
         getDate(date);
-        AccumulatedRead(records, total, bus, metro, count, snapshot, trigger == 1);
+        AccumulatedRead(records, recordCount, total, snapshot, trigger == 1);
     }
     return seconds(start) / cycles;
 }

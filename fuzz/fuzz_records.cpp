@@ -9,6 +9,7 @@
 // the same total.
 #include "exchange/scan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +26,7 @@ std::int64_t plainTokens(const std::string& s) {
     std::int64_t n = 0;
     bool in = false;
     for (unsigned char c : s) {
-        bool blank = isBlank(c);
+        bool blank = isWhiteSpace(c);
         if (!blank && !in) ++n;
         in = !blank;
     }
@@ -37,16 +38,20 @@ std::vector<FareRecord> reference(const std::string& s, std::int64_t count) {
     std::vector<FareRecord> out(static_cast<std::size_t>(count));
     std::size_t at = 0;
     auto skip = [&] {
-        while (at < s.size() && isBlank(static_cast<unsigned char>(s[at]))) ++at;
+        while (at < s.size() && isWhiteSpace(static_cast<unsigned char>(s[at]))) ++at;
     };
     auto text = [&](char* field, std::size_t room) {
         skip();
-        for (std::size_t n = 0; at < s.size() && !isBlank(static_cast<unsigned char>(s[at])); ++at, ++n)
+        std::size_t n = 0;
+        for (; at < s.size() && !isWhiteSpace(static_cast<unsigned char>(s[at])); ++at, ++n)
             if (n < room) field[n] = s[at];
+        return n;
     };
     for (FareRecord& r : out) {
         text(r.token1, 12);
-        text(r.mode, 6);
+        // A carrier with a NUL among its kept bytes is no carrier.
+        std::size_t modeLength = text(r.mode, 6);
+        if (std::memchr(r.mode, 0, std::min<std::size_t>(modeLength, 6)) != nullptr) r.mode[5] = '\x01';
         text(r.token3, 4);
         skip();
         std::size_t start = at;

@@ -18,7 +18,7 @@ void check(bool ok) {
 // White space, an optional sign, digits; the value clamped to 64 bits.
 bool referenceTrigger(const std::string& s, std::int64_t& value) {
     std::size_t at = 0;
-    while (at < s.size() && isBlank(static_cast<unsigned char>(s[at]))) ++at;
+    while (at < s.size() && isWhiteSpace(static_cast<unsigned char>(s[at]))) ++at;
     bool negative = false;
     if (at < s.size() && (s[at] == '+' || s[at] == '-')) negative = s[at++] == '-';
     if (at >= s.size() || !isDigit(static_cast<unsigned char>(s[at]))) return false;
@@ -34,9 +34,9 @@ bool referenceTrigger(const std::string& s, std::int64_t& value) {
 
 std::string referenceDate(const std::string& s) {
     std::size_t at = 0;
-    while (at < s.size() && isBlank(static_cast<unsigned char>(s[at]))) ++at;
+    while (at < s.size() && isWhiteSpace(static_cast<unsigned char>(s[at]))) ++at;
     std::string token;
-    while (at < s.size() && !isBlank(static_cast<unsigned char>(s[at])) && token.size() < 8) token += s[at++];
+    while (at < s.size() && !isWhiteSpace(static_cast<unsigned char>(s[at])) && token.size() < 8) token += s[at++];
     return token;
 }
 

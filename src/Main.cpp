@@ -3,6 +3,8 @@
 // asks for it, it divides the accumulated fares, shows and records the sums,
 // and hands the request back. It runs until a signal stops it.
 #include "Stop.h"
+#include "apportion/apportion.h"
+#include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/journal.h"
 #include "report/report.h"
@@ -13,14 +15,17 @@
 
 namespace {
 
-// The request comes first so that the records are read only when they are
-// to be settled; an idle cycle costs the same whatever the file holds.
-void ReceivingSet(std::int64_t& trigger, char (&date)[9], std::vector<FareRecord>& records,
-                  std::int64_t& total, std::int64_t& busShare, std::int64_t& metroShare,
-                  std::int64_t& recordCount, AccumulatedSnapshot& snapshot) {
+// The cycle's input step: the request, the date, then, only when they are
+// to be settled, the records, a block at a time, each block divided as it
+// comes, so memory stays at one block whatever the size of the file.
+void ReceivingSet(std::int64_t& trigger, char (&date)[9], AccumulatedSnapshot& snapshot, std::int64_t& total,
+                  std::int64_t& busShare, std::int64_t& metroShare) {
     getTrigger(trigger);
     getDate(date);
-    AccumulatedRead(records, total, busShare, metroShare, recordCount, snapshot, trigger == 1);
+    std::vector<FareRecord> records;
+    std::int64_t recordCount = 0;
+    while (AccumulatedRead(records, recordCount, total, snapshot, trigger == 1))
+        Account(records, busShare, metroShare, recordCount);
 }
 
 }  // namespace
@@ -31,11 +36,9 @@ int main() {
     // that cannot be read leaves the last request in force.
     std::int64_t trigger = 0;
     char date[9] = {};
-    int stop = 0;
 
     for (;;) {
-        if (stop == 0) stop = takeStopSignal();
-        if (stop != 0) endBySignal(stop);
+        if (int stop = takeStopSignal()) endBySignal(stop);
         // A settlement that a kill, a power cut or a failure cut short is
         // undone or finished before anything else is read; while it cannot
         // be, no new one may begin.
@@ -47,20 +50,18 @@ int main() {
         std::int64_t total = 0;
         std::int64_t busShare = 0;
         std::int64_t metroShare = 0;
-        std::int64_t recordCount = 0;
-        std::vector<FareRecord> records;
         AccumulatedSnapshot snapshot{};
 
-        dataCount(recordCount, snapshot);
-        ReceivingSet(trigger, date, records, total, busShare, metroShare, recordCount, snapshot);
+        dataCount(snapshot);
+        ReceivingSet(trigger, date, snapshot, total, busShare, metroShare);
 
         if (trigger == 1 && !journalWritable()) {
-            showJournalFailure(stop);
+            showJournalFailure();
         } else if (trigger == 1) {
-            showAccountSuccess(total, busShare, metroShare, stop);
-            recordSettlement(date, busShare, metroShare, total, snapshot);
+            showAccountSuccess(total, busShare, metroShare);
+            recordSettlement(date, busShare, metroShare, total, snapshot.settled);
         } else {
-            clearScreen(stop);
+            clearScreen();
             printText(idleText);
             flushConsole();
         }

@@ -31,6 +31,14 @@ int takeStopSignal() {
     return signal > 0 ? signal : 0;
 }
 
+void runCommand(const char* command) {
+    int pending = takeStopSignal();
+    // Whether the command worked changes nothing here.
+    [[maybe_unused]] int status = std::system(command);
+    // Still blocked, so raised it is pending again for the top of the cycle.
+    if (pending != 0) std::raise(pending);
+}
+
 void endBySignal(int signal) {
     flushConsole();
     std::signal(signal, SIG_DFL);

@@ -17,8 +17,6 @@ using Faults = ProgramTest;
 const std::string records = "c1 BUS t 1650 k\nc2 METRO t 300 k\n";
 const std::string accountLine = "20261209\t809\t1141\t1950\n";
 
-std::string line(std::string_view text) { return std::string(text) + "\n"; }
-
 void prepare(const ExchangeTest& test) {
     writeFile(test.path("Time.txt"), "20261209");
     writeFile(test.path("Accumulated.txt"), records);
@@ -33,8 +31,6 @@ void expectSettledOnce(const ExchangeTest& test) {
     EXPECT_TRUE(sameBytes(readFile(test.path("AccountTrigger.txt")), "0"));
     EXPECT_TRUE(sameBytes(readFile(test.path("AccountSuccess.txt")), "1"));
 }
-
-bool succeeded(const ExchangeTest& test) { return readFile(test.path("AccountSuccess.txt")) == "1"; }
 
 }  // namespace
 

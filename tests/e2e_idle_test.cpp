@@ -9,8 +9,6 @@ namespace {
 
 using Idle = ProgramTest;
 
-std::string line(std::string_view text) { return std::string(text) + "\n"; }
-
 // What "clear" writes for a terminal type, asked of clear itself.
 std::string clearBytes(const char* term) { return commandOutput(std::string("TERM=") + term + " clear"); }
 

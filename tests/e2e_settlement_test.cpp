@@ -8,12 +8,6 @@ namespace {
 
 using Settlement = ProgramTest;
 
-std::string line(std::string_view text) { return std::string(text) + "\n"; }
-
-bool settled(const ExchangeTest& test, const std::string& success) {
-    return readFile(test.path("AccountSuccess.txt")) == success;
-}
-
 }  // namespace
 
 TEST_F(Settlement, AFirstSettlementWithOnlyATriggerFile) {
@@ -56,7 +50,7 @@ TEST_F(Settlement, TwoRequestsWithRecordsAndAnAppendDuringTheReport) {
     // Fares tapped while the report is on the screen wait for the next request.
     std::string late = "20261209090000 METRO 0009 600 CARD009\n";
     appendFile(path("Accumulated.txt"), late);
-    ASSERT_TRUE(waitUntil([&] { return settled(*this, "1"); }));
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }));
     std::string left = readFile(path("Accumulated.txt"));
     ASSERT_NE(left.find_first_not_of(' '), std::string::npos);
     EXPECT_TRUE(sameBytes(left.substr(left.find_first_not_of(' ')), late));
@@ -68,7 +62,7 @@ TEST_F(Settlement, TwoRequestsWithRecordsAndAnAppendDuringTheReport) {
     writeFile(path("AccountSuccess.txt"), "0");
     writeFile(path("Time.txt"), "20261210");
     writeFile(path("AccountTrigger.txt"), "1");
-    ASSERT_TRUE(waitUntil([&] { return settled(*this, "1"); }));
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }));
     stopProgram(program);
 
     // The eighth record's two tokens are no record and are dropped with the rest.
@@ -101,7 +95,7 @@ TEST_F(Settlement, CitySumsAreShownAndRecordedWithoutWrapping) {
     writeFile(path("Time.txt"), "20261209");
     writeFile(path("AccountTrigger.txt"), "1");
     Program program = startProgram(*this);
-    ASSERT_TRUE(waitUntil([&] { return settled(*this, "1"); }, 60));
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }, 60));
     stopProgram(program);
     std::string out = outputOf(program);
     std::string report = reportBytes(2500000000LL, 2100000000LL, 400000000LL);

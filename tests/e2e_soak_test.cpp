@@ -19,18 +19,6 @@ using Soak = ProgramTest;
 
 constexpr auto soakTime = std::chrono::seconds(75);
 
-struct Sums {
-    long long records = 0, total = 0, bus = 0, metro = 0;
-};
-
-Sums parseSums(const std::string& out) {
-    Sums s;
-    std::string word;
-    std::istringstream in(out.substr(out.find("records ")));
-    in >> word >> s.records >> word >> s.total >> word >> s.bus >> word >> s.metro;
-    return s;
-}
-
 // Column `field` (1-based, after the date) of every line of a ledger.
 long long columnSum(const std::string& ledger, int field, std::size_t& lines) {
     std::istringstream in(ledger);
@@ -56,7 +44,7 @@ TEST_F(Soak, NothingIsLostOrCountedTwiceUnderLoad) {
     Program program = startProgram(*this);
     auto deadline = std::chrono::steady_clock::now() + soakTime;
     std::atomic<bool> failed{false};
-    Sums appended[2];
+    PeerSums appended[2];
     std::thread appenders[2];
     for (int a = 0; a < 2; ++a) {
         appenders[a] = std::thread([&, a] {
@@ -67,7 +55,7 @@ TEST_F(Soak, NothingIsLostOrCountedTwiceUnderLoad) {
                     failed = true;
                     return;
                 }
-                Sums s = parseSums(run.out);
+                PeerSums s = peerSums(run.out);
                 appended[a].records += s.records;
                 appended[a].total += s.total;
                 appended[a].bus += s.bus;
@@ -104,8 +92,8 @@ TEST_F(Soak, NothingIsLostOrCountedTwiceUnderLoad) {
     ++settlements;
     stopProgram(program);
 
-    Sums expected;
-    for (const Sums& s : appended) {
+    PeerSums expected;
+    for (const PeerSums& s : appended) {
         expected.records += s.records;
         expected.total += s.total;
         expected.bus += s.bus;

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -128,6 +129,16 @@ int waitExit(Program& program, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return -1;
+}
+
+PeerSums peerSums(const std::string& out) {
+    PeerSums sums;
+    std::size_t at = out.find("records ");
+    if (at == std::string::npos) return sums;
+    std::string word;
+    std::istringstream in(out.substr(at));
+    in >> word >> sums.records >> word >> sums.total >> word >> sums.bus >> word >> sums.metro;
+    return sums;
 }
 
 std::string commandOutput(const std::string& command) {

@@ -42,6 +42,12 @@ struct PeerRun {
 };
 PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args);
 
+// The sums that `fare-peer generate --print-sums` prints.
+struct PeerSums {
+    long long records = 0, total = 0, bus = 0, metro = 0;
+};
+PeerSums peerSums(const std::string& out);
+
 // What a shell command prints on standard output.
 std::string commandOutput(const std::string& command);
 

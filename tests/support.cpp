@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include "apportion/apportion.h"
+#include "exchange/accumulated.h"
 #include "text/text.h"
 
 #include <cstdio>
@@ -29,6 +31,10 @@ void removeExchangeDir(const ExchangeDir& dir) {
     std::error_code ignored;
     fs::remove_all(fs::path(dir.root).parent_path(), ignored);
 }
+
+std::string line(std::string_view text) { return std::string(text) + "\n"; }
+
+bool succeeded(const ExchangeTest& test) { return readFile(test.path("AccountSuccess.txt")) == "1"; }
 
 std::string exchangePath(const ExchangeDir& dir, std::string_view name) {
     return dir.root + "/" + std::string(name);
@@ -102,4 +108,19 @@ std::string endCapture(StdoutCapture& capture) {
     std::string out = readFile(capture.path);
     ::unlink(capture.path.c_str());
     return out;
+}
+
+CycleRead readAsACycle(bool settling) {
+    CycleRead read;
+    StdoutCapture capture = startCapture();
+    AccumulatedSnapshot snapshot{};
+    dataCount(snapshot);
+    std::vector<FareRecord> records;
+    std::int64_t recordCount = 0;
+    while (AccumulatedRead(records, recordCount, read.total, snapshot, settling))
+        Account(records, read.bus, read.metro, recordCount);
+    read.out = endCapture(capture);
+    read.count = snapshot.recordCount;
+    read.settled = snapshot.settled;
+    return read;
 }

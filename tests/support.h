@@ -2,6 +2,8 @@
 // file contents, and byte comparisons that show hex when they differ.
 #pragma once
 
+#include "exchange/exchange.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,6 +26,9 @@ void appendFile(const std::string& path, std::string_view bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// `text` and a line feed, as the program prints a line.
+std::string line(std::string_view text);
+
 std::string hex(std::string_view bytes);
 ::testing::AssertionResult sameBytes(std::string_view actual, std::string_view expected);
 
@@ -36,6 +41,18 @@ struct StdoutCapture {
 StdoutCapture startCapture();
 std::string endCapture(StdoutCapture& capture);
 
+// Accumulated.txt read as a cycle reads it: opened, then, when settling,
+// read block by block with each block divided; what it printed is kept.
+struct CycleRead {
+    std::int64_t count = 0;  // whole records read
+    std::int64_t total = 0;
+    std::int64_t bus = 0;
+    std::int64_t metro = 0;
+    SettledBytes settled{};
+    std::string out;
+};
+CycleRead readAsACycle(bool settling = true);
+
 class ExchangeTest : public ::testing::Test {
 public:
     void SetUp() override { dir = makeExchangeDir(); }
@@ -43,3 +60,6 @@ public:
     std::string path(std::string_view name) const { return exchangePath(dir, name); }
     ExchangeDir dir;
 };
+
+// The success file says 1: a settlement was handed back.
+bool succeeded(const ExchangeTest& test);

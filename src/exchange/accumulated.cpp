@@ -4,7 +4,6 @@
 // peers append meanwhile.
 #include "exchange/accumulated.h"
 
-#include "apportion/apportion.h"
 #include "exchange/io.h"
 #include "exchange/scan.h"
 #include "text/text.h"
@@ -37,11 +36,8 @@ std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
                  : std::numeric_limits<std::int64_t>::min();
 }
 
-// Adds the first `count` records of the table to the sums.
-void settleRecords(const std::vector<FareRecord>& records, std::size_t count, std::int64_t& total,
-                   std::int64_t& busShare, std::int64_t& metroShare) {
+void addAmounts(const std::vector<FareRecord>& records, std::size_t count, std::int64_t& total) {
     for (std::size_t i = 0; i < count; ++i) total = addSaturating(total, records[i].amount);
-    Account(records, busShare, metroShare, static_cast<std::int64_t>(count));
 }
 
 std::size_t headLength(const SettledBytes& settled) {
@@ -99,10 +95,8 @@ void closeSnapshot(AccumulatedSnapshot& snapshot) {
 
 }  // namespace
 
-void dataCount(std::int64_t& recordCount, AccumulatedSnapshot& snapshot) {
+void dataCount(AccumulatedSnapshot& snapshot) {
     snapshot = AccumulatedSnapshot{};
-    snapshot.fd = -1;
-    recordCount = 0;
     snapshot.fd = openFile(accumulatedPath, O_RDONLY);
     if (snapshot.fd < 0) {
         printLine(openFailedCount);
@@ -116,47 +110,55 @@ void dataCount(std::int64_t& recordCount, AccumulatedSnapshot& snapshot) {
     snapshot.opened = true;
 }
 
-void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
-                     std::int64_t& busShare, std::int64_t& metroShare,
-                     std::int64_t& recordCount, AccumulatedSnapshot& snapshot, bool settling) {
+bool AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& recordCount, std::int64_t& total,
+                     AccumulatedSnapshot& snapshot, bool settling) {
+    recordCount = 0;
     if (!snapshot.opened) {
         printLine(openFailedRecords);
-        return;
+        return false;
     }
-    if (!settling) {
+    if (!settling || snapshot.finished) {
         closeSnapshot(snapshot);
-        return;
+        return false;
     }
-    std::vector<char> buffer(readBlock);
-    // Room for every record a block of ordinary records completes, so the
-    // table is allocated once.
-    records.reserve(readBlock / 16);
-    RecordScan scan;
-    startRecords(scan, records);
-    auto readToEnd = [&] {
-        ssize_t n;
-        while ((n = readSome(snapshot.fd, buffer.data(), buffer.size())) > 0) {
-            scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+    if (snapshot.buffer.empty()) {
+        snapshot.buffer.resize(readBlock);
+        // Room for every record a block of ordinary records completes, so the
+        // table is allocated once.
+        records.clear();
+        records.reserve(readBlock / 16);
+        startRecords(snapshot.scan, records);
+    }
+    dropRecords(snapshot.scan, snapshot.handed);
+    for (;;) {
+        ssize_t n = readSome(snapshot.fd, snapshot.buffer.data(), snapshot.buffer.size());
+        if (n > 0) {
+            scanRecords(snapshot.scan, snapshot.buffer.data(), static_cast<std::size_t>(n));
             snapshot.settled.bytes += n;
-            std::size_t counted = countedRecords(scan);
-            settleRecords(records, counted, total, busShare, metroShare);
-            dropRecords(scan, counted);
+            snapshot.handed = countedRecords(snapshot.scan);
+            break;
         }
-    };
-    readToEnd();
-    // The end of the file may be a peer's write still being copied in: with
-    // the appenders' lock held none is, so what is read up to the end now is
-    // whole records only. The lock is held for this last read alone.
-    bool locked = lockAppenders(snapshot.fd);
-    readToEnd();
-    // Taken before the lock is let go, and so of exactly the bytes read.
-    fingerprintSettled(snapshot.fd, snapshot.settled);
-    if (locked) unlockAppenders(snapshot.fd);
-    // A read error ends the snapshot where it stopped; only the bytes read
-    // are settled, and only they are removed afterwards.
-    recordCount = finishRecords(scan);
-    settleRecords(records, records.size(), total, busShare, metroShare);
-    closeSnapshot(snapshot);
+        // The end of the file may be a peer's write still being copied in:
+        // with the appenders' lock held none is, so what is read up to the
+        // end now is whole records only. A read error ends the snapshot
+        // where it stopped; only the bytes read are settled and removed.
+        if (n == 0 && !snapshot.atEnd) {
+            snapshot.atEnd = true;
+            snapshot.locked = lockAppenders(snapshot.fd);
+            continue;
+        }
+        // Taken before the lock is let go, and so of exactly the bytes read.
+        fingerprintSettled(snapshot.fd, snapshot.settled);
+        if (snapshot.locked) unlockAppenders(snapshot.fd);
+        closeSnapshot(snapshot);
+        snapshot.recordCount = finishRecords(snapshot.scan);
+        snapshot.handed = records.size();
+        snapshot.finished = true;
+        break;
+    }
+    recordCount = static_cast<std::int64_t>(snapshot.handed);
+    addAmounts(records, snapshot.handed, total);
+    return true;
 }
 
 bool lockAppenders(int fd) {

@@ -47,9 +47,7 @@
 #include <sys/types.h>
 #include <vector>
 
-// Every path is the exchange directory, "../../", and a file name; a peer
-// that names the directory itself takes the file name alone.
-inline constexpr std::size_t exchangePrefix = 6;
+// Every path is the exchange directory, "../../", and a file name.
 inline constexpr char exchangeDirPath[] = "../../";
 inline constexpr char timePath[] = "../../Time.txt";
 inline constexpr char triggerPath[] = "../../AccountTrigger.txt";
@@ -59,13 +57,16 @@ inline constexpr char busAccountPath[] = "../../BusAccount.txt";
 inline constexpr char metroAccountPath[] = "../../MetroAccount.txt";
 inline constexpr char successPath[] = "../../AccountSuccess.txt";
 
+// The file name alone, for a peer that names the exchange directory itself.
+constexpr const char* fileNameOf(const char* path) { return path + (sizeof exchangeDirPath - 1); }
+
 // One fare record: five whitespace-separated tokens of Accumulated.txt. Text
 // fields longer than their room are cut; the rest of the token is skipped.
 // `mode` keeps the first six bytes of its token, zero-padded, so that only a
 // token that is exactly "BUS" or "METRO" compares equal to one: a longer
-// token like "METROX" keeps its sixth byte and a token with a NUL in it keeps
-// the bytes after the NUL. Its text, as far as anyone prints it, is the
-// first five bytes.
+// token like "METROX" keeps its sixth byte, and a token with a NUL byte
+// anywhere gets a sixth byte of 1. Its text, as far as anyone prints it, is
+// the first five bytes.
 struct FareRecord {
     char token1[13];
     char mode[6];
@@ -88,32 +89,14 @@ struct SettledBytes {
     char head[settledHeadRoom];  // the first min(bytes, 64) bytes, as they are
 };
 
-// Accumulated.txt as one cycle sees it: opened once at the start of the
-// cycle and read (only when settling) through that same descriptor.
-struct AccumulatedSnapshot {
-    int fd;  // -1 once closed, or when the file could not be opened
-    bool opened;
-    SettledBytes settled;
-};
-
 // Request files.
 void getTrigger(std::int64_t& trigger);
 void getDate(char (&date)[9]);
 
-// Accumulated fare file. dataCount opens it for the cycle; AccumulatedRead
-// reads it once, only when a settlement is due, and gives the count, the
-// total and the two shares from that one read; an idle cycle only closes it.
-// The records pass through `records` a block at a time, so memory stays
-// flat whatever the size of the file.
-void dataCount(std::int64_t& recordCount, AccumulatedSnapshot& snapshot);
-void AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& total,
-                     std::int64_t& busShare, std::int64_t& metroShare,
-                     std::int64_t& recordCount, AccumulatedSnapshot& snapshot, bool settling);
-
 // Records a settlement, exactly once, and hands the request back; what a
 // failure leaves half done is finished or undone by settlePending.
 void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
-                      std::int64_t total, const AccumulatedSnapshot& snapshot);
+                      std::int64_t total, const SettledBytes& settled);
 
 // Finishes a settlement that the journal says is under way: undoes one
 // whose ledger lines were not all on disk, completes one whose lines were.

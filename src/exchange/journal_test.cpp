@@ -21,16 +21,7 @@ const std::string records = "c1 BUS t 1650 k\nc2 METRO t 300 k\n";
 const std::string late = "late BUS t 1250 k\n";
 
 // The settled bytes of Accumulated.txt as a settlement reads them now.
-SettledBytes readSettled() {
-    std::int64_t count = 0, total = 0, bus = 0, metro = 0;
-    std::vector<FareRecord> table;
-    AccumulatedSnapshot snapshot{};
-    StdoutCapture capture = startCapture();
-    dataCount(count, snapshot);
-    AccumulatedRead(table, total, bus, metro, count, snapshot, true);
-    endCapture(capture);
-    return snapshot.settled;
-}
+SettledBytes readSettled() { return readAsACycle().settled; }
 
 void prepare(const ExchangeTest& test, const std::string& settled = records) {
     writeFile(test.path("Account.txt"), "old\t1\n" "20261209\t809\t1141\t1950\n");
@@ -209,14 +200,10 @@ TEST_F(JournalRecovery, AJournalThatCannotBeFinishedStaysAndBlocks) {
 
 TEST_F(JournalRecovery, ASettlementLeavesNoJournalBehind) {
     writeFile(path("Accumulated.txt"), records);
-    std::int64_t count = 0, total = 0, bus = 0, metro = 0;
-    std::vector<FareRecord> table;
-    AccumulatedSnapshot snapshot{};
-    dataCount(count, snapshot);
-    AccumulatedRead(table, total, bus, metro, count, snapshot, true);
+    CycleRead read = readAsACycle();
     const char date[9] = "20261209";
     StdoutCapture capture = startCapture();
-    recordSettlement(date, bus, metro, total, snapshot);
+    recordSettlement(date, read.bus, read.metro, read.total, read.settled);
     EXPECT_TRUE(sameBytes(endCapture(capture), ""));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalNewPath));

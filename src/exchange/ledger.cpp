@@ -171,12 +171,11 @@ bool finishSettlement(Journal& journal) {
 }  // namespace
 
 void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
-                      std::int64_t total, const AccumulatedSnapshot& snapshot) {
+                      std::int64_t total, const SettledBytes& settled) {
     SettlementFiles files{};
     openSettlement(files);
     Journal journal{JournalPhase::Appending, sizeOf(files.account), sizeOf(files.bus), sizeOf(files.metro),
-                    snapshot.settled};
-    if (!snapshot.opened) journal.settled = SettledBytes{};
+                    settled};
     if (files.ok && !writeJournal(journal)) {
         printLine(openFailed);
         files.ok = false;

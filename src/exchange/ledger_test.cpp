@@ -12,22 +12,11 @@ namespace {
 
 using SettlementRecord = ExchangeTest;
 
-std::string failLine() { return std::string(openFailed) + "\n"; }
-
-AccumulatedSnapshot takeSnapshot() {
-    std::int64_t count = 0, total = 0, bus = 0, metro = 0;
-    std::vector<FareRecord> records;
-    AccumulatedSnapshot snapshot{};
-    StdoutCapture capture = startCapture();
-    dataCount(count, snapshot);
-    AccumulatedRead(records, total, bus, metro, count, snapshot, true);
-    endCapture(capture);
-    return snapshot;
-}
+SettledBytes takeSnapshot() { return readAsACycle().settled; }
 
 // Records a settlement as the cycle does and returns what it printed.
 std::string record(const char (&date)[9], std::int64_t bus, std::int64_t metro, std::int64_t total,
-                   const AccumulatedSnapshot& snapshot) {
+                   const SettledBytes& snapshot) {
     StdoutCapture capture = startCapture();
     recordSettlement(date, bus, metro, total, snapshot);
     return endCapture(capture);
@@ -66,13 +55,13 @@ TEST_F(SettlementRecord, AFileThatCannotOpenStopsTheWholeRecord) {
         SCOPED_TRACE(blocked);
         for (const char* name : names) std::filesystem::remove_all(path(name));
         writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
-        AccumulatedSnapshot snapshot = takeSnapshot();
+        SettledBytes snapshot = takeSnapshot();
         writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
         writeFile(path("AccountTrigger.txt"), "1");
         std::filesystem::remove_all(path(blocked));
         std::filesystem::create_directory(path(blocked));
 
-        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), failLine()));
+        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), line(openFailed)));
         if (std::string(blocked) != "Account.txt") {
             EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n"));
         }
@@ -93,7 +82,7 @@ TEST_F(SettlementRecord, EveryFileThatCannotOpenIsReportedInOrder) {
     for (const char* name : {"Account.txt", "MetroAccount.txt", "Accumulated.txt"})
         std::filesystem::create_directory(path(name));
     const char date[9] = "20261209";
-    EXPECT_TRUE(sameBytes(record(date, 1, 2, 3, takeSnapshot()), failLine() + failLine() + failLine()));
+    EXPECT_TRUE(sameBytes(record(date, 1, 2, 3, takeSnapshot()), line(openFailed) + line(openFailed) + line(openFailed)));
     EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), ""));
 }
 
@@ -107,9 +96,9 @@ TEST_F(SettlementRecord, AFullDiskUndoesTheLinesAlreadyAppended) {
         writeFile(path("AccountTrigger.txt"), "1");
         std::filesystem::remove(path(full));
         std::filesystem::create_symlink("/dev/full", path(full));
-        AccumulatedSnapshot snapshot = takeSnapshot();
+        SettledBytes snapshot = takeSnapshot();
 
-        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), failLine()));
+        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), line(openFailed)));
         for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"}) {
             if (std::string(name) != full) {
                 EXPECT_TRUE(sameBytes(readFile(path(name)), "old\t1\n")) << name;
@@ -129,7 +118,7 @@ TEST_F(SettlementRecord, RecordsAppendedAfterTheReadSurviveTheEmptying) {
         std::string settled;
         for (std::size_t i = 0; i < records; ++i) settled += "20261209083001 BUS 0001 1650 CARD001\n";
         writeFile(path("Accumulated.txt"), settled);
-        AccumulatedSnapshot snapshot = takeSnapshot();
+        SettledBytes snapshot = takeSnapshot();
         std::string late = "20261209090000 METRO 0002 300 CARD002\n";
         appendFile(path("Accumulated.txt"), late);
 
@@ -145,7 +134,7 @@ TEST_F(SettlementRecord, RecordsAppendedAfterTheReadSurviveTheEmptying) {
 TEST_F(SettlementRecord, AFileReplacedOrCutSinceTheReadIsLeftAlone) {
     const char date[9] = "20261209";
     writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
-    AccumulatedSnapshot snapshot = takeSnapshot();
+    SettledBytes snapshot = takeSnapshot();
     std::filesystem::rename(path("Accumulated.txt"), path("old.txt"));
     writeFile(path("Accumulated.txt"), "new BUS c 1650 e\nmore BUS c 1650 e\n");
     record(date, 1, 1, 2, snapshot);

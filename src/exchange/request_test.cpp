@@ -11,8 +11,6 @@ namespace {
 
 using RequestFiles = ExchangeTest;
 
-std::string line(std::string_view text) { return std::string(text) + "\n"; }
-
 }  // namespace
 
 TEST_F(RequestFiles, TriggerReadsALeadingNumberOrKeepsTheLastValue) {

@@ -83,6 +83,13 @@ void store(RecordScan& scan, const Cursor& at, const FareRecord& current) {
     scan.current = current;
 }
 
+// A carrier names one only when its whole token is the name: a mode whose
+// kept bytes hold a NUL, wherever it is, gets a sixth byte that no name has,
+// so that "BUS" followed by NULs cannot pass for "BUS" zero-padded.
+void sealMode(FareRecord& record, std::size_t length) {
+    if (std::memchr(record.mode, 0, std::min(length, sizeof record.mode)) != nullptr) record.mode[5] = '\x01';
+}
+
 void putText(Cursor& at, FareRecord& current, unsigned char c) {
     if (at.length < textRoom[at.field]) fieldText(current, at.field)[at.length] = static_cast<char>(c);
     ++at.length;
@@ -102,6 +109,7 @@ void endRecord(Cursor& at, FareRecord& current, std::vector<FareRecord>& records
 }
 
 void endText(Cursor& at, FareRecord& current, std::vector<FareRecord>& records) {
+    if (at.field == 1) sealMode(current, at.length);
     if (at.field == 4) {
         endRecord(at, current, records);
         return;
@@ -168,8 +176,8 @@ std::size_t takeLowest(std::uint64_t& bits) {
 // step waits for the one before it. It fills `record`, which must be empty,
 // and returns where the record's last token ends; nullptr for anything
 // else, which the steps then read the same way. `p`, where no token is
-// under way, has plainRecordReach readable bytes.
-constexpr std::ptrdiff_t plainRecordReach = 80;
+// under way, has wholeRecordLookahead readable bytes.
+constexpr std::ptrdiff_t wholeRecordLookahead = 80;
 
 const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
     std::uint64_t blank = blankMask64(p);
@@ -189,6 +197,7 @@ const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
     // In field order: a field's store may run over the ones after it.
     for (int field : {0, 1, 2})
         storeField(record, field, p + start[field], std::min(length[field], textRoom[field]));
+    sealMode(record, length[1]);
     record.amount = static_cast<std::int64_t>(digitRunValue(amount, length[3]));
     storeField(record, 4, p + start[4], std::min(length[4], textRoom[4]));
     return p + start[4] + length[4];
@@ -205,7 +214,7 @@ const unsigned char* findBlank(const unsigned char* p, const unsigned char* end)
         p += 16;
     }
 #endif
-    while (p < end && !isBlank(*p)) ++p;
+    while (p < end && !isWhiteSpace(*p)) ++p;
     return p;
 }
 
@@ -236,7 +245,7 @@ void scanTrigger(TriggerScan& scan, const char* data, std::size_t size) {
         if (isDigit(c)) {
             addDigit(scan.number, c);
             scan.digits = true;
-        } else if (!scan.sign && !scan.digits && isBlank(c)) {
+        } else if (!scan.sign && !scan.digits && isWhiteSpace(c)) {
             // still in the leading white space
         } else if (!scan.sign && !scan.digits && (c == '+' || c == '-')) {
             scan.sign = true;
@@ -256,7 +265,7 @@ bool triggerValue(const TriggerScan& scan, std::int64_t& value) {
 void scanDate(DateScan& scan, const char* data, std::size_t size) {
     for (std::size_t i = 0; i < size && !scan.ended; ++i) {
         auto c = static_cast<unsigned char>(data[i]);
-        if (isBlank(c)) {
+        if (isWhiteSpace(c)) {
             scan.ended = scan.length > 0;
             continue;
         }
@@ -288,7 +297,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             // Ordinary records are read whole while the block holds room
             // for one, each built in the table itself rather than copied.
             if (at.field == 0) {
-                while (end - p >= plainRecordReach) {
+                while (end - p >= wholeRecordLookahead) {
                     const unsigned char* next = plainRecord(p, records.emplace_back());
                     if (next == nullptr) {
                         records.pop_back();
@@ -299,7 +308,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 }
             }
 #endif
-            while (p < end && isBlank(*p)) ++p;
+            while (p < end && isWhiteSpace(*p)) ++p;
             if (p == end) break;
             ++at.tokens;
             unsigned char c = *p;
@@ -350,7 +359,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             while (p < end && isDigit(*p)) addDigit(number, *p++);
             if (p == end) break;
             current.amount = numberValue(number);
-            if (isBlank(*p)) {
+            if (isWhiteSpace(*p)) {
                 at.field = 4;
                 at.step = RecordStep::Space;
             } else {

@@ -11,7 +11,7 @@
 #include <vector>
 
 // The C locale's white space: blank, \t, \n, \v, \f, \r.
-inline bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool isWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 
 // A signed decimal number whose value saturates at the 64-bit bounds

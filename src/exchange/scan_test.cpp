@@ -143,10 +143,20 @@ TEST(RecordScan, LongTokensAreCutToTheirRoomAndNeverSpill) {
     EXPECT_EQ(text(r.records[1].token1, 13), "next");
 }
 
-TEST(RecordScan, AModeWithANulInsideKeepsTheBytesAfterIt) {
-    Read r = readRecords(std::string("a BUS\0X c 100 e", 15));
-    ASSERT_EQ(r.count, 1);
-    EXPECT_EQ(modeBytes(r.records[0]), std::string("BUS\0X\0", 6));
+TEST(RecordScan, AModeWithANulAnywhereReadsAsNoCarrier) {
+    const std::string bus("BUS\0\0\0", 6), metro("METRO\0", 6);
+    for (std::string mode : {std::string("BUS\0", 4), std::string("BUS\0X", 5), std::string("BU\0S", 4),
+                             std::string("METRO\0", 6), std::string("BUS\0\0\0\0\0", 8), std::string("\0BUS", 4)}) {
+        SCOPED_TRACE(hex(mode));
+        // Read whole and, cut short by the end of the input, step by step.
+        for (const std::string& input : {"a " + mode + " c 100 e\n" + std::string(80, ' '), "a " + mode + " c 100 e"}) {
+            Read r = readRecords(input);
+            ASSERT_EQ(r.count, 1);
+            EXPECT_NE(modeBytes(r.records[0]), bus);
+            EXPECT_NE(modeBytes(r.records[0]), metro);
+        }
+    }
+    EXPECT_EQ(modeBytes(readRecords("a BUS c 100 e").records[0]), bus);
 }
 
 TEST(RecordScan, EverySplitOfTheInputReadsTheSame) {

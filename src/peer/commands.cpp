@@ -29,7 +29,7 @@ int peerError(int status, const char* format, ...) {
 }
 
 std::string exchangeFile(const std::string& dir, const char* path) {
-    return dir + "/" + (path + exchangePrefix);
+    return dir + "/" + fileNameOf(path);
 }
 
 std::string today() {
@@ -44,7 +44,7 @@ std::string today() {
 bool isToken(const std::string& text, std::size_t room) {
     if (text.empty() || text.size() > room) return false;
     for (unsigned char c : text)
-        if (isBlank(c) || c == '\0') return false;
+        if (isWhiteSpace(c) || c == '\0') return false;
     return true;
 }
 
@@ -209,9 +209,9 @@ int peerWait(const std::string& dir, const Args& args) {
     for (const char* ledger : {accountPath, busAccountPath, metroAccountPath}) {
         std::string line = lastLine(exchangeFile(dir, ledger));
         if (line.empty())
-            std::printf(peerLedgerEmpty, ledger + exchangePrefix);
+            std::printf(peerLedgerEmpty, fileNameOf(ledger));
         else
-            std::printf(peerLedgerLine, ledger + exchangePrefix, line.c_str());
+            std::printf(peerLedgerLine, fileNameOf(ledger), line.c_str());
     }
     return peerOk;
 }

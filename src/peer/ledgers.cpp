@@ -79,9 +79,9 @@ bool readAll(const std::string& path, std::string& content) {
 
 LedgerCheck checkLedgers(const std::string& account, const std::string& bus, const std::string& metro) {
     LedgerCheck check;
-    const char* accountName = accountPath + exchangePrefix;
-    const char* busName = busAccountPath + exchangePrefix;
-    const char* metroName = metroAccountPath + exchangePrefix;
+    const char* accountName = fileNameOf(accountPath);
+    const char* busName = fileNameOf(busAccountPath);
+    const char* metroName = fileNameOf(metroAccountPath);
     Lines a = splitLines(account);
     Lines b = splitLines(bus);
     Lines m = splitLines(metro);

@@ -4,7 +4,6 @@
 #include "text/text.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -19,18 +18,15 @@ void pause() {
 
 }  // namespace
 
-void clearScreen(int& stop) {
-    if (stop == 0) stop = takeStopSignal();
+void clearScreen() {
     // Whatever is buffered belongs on the screen before the clearing, so a
     // pipe or log file gets the bytes in the order a terminal shows them.
     flushConsole();
-    // The screen is only cosmetic: whether "clear" worked changes nothing.
-    [[maybe_unused]] int status = std::system("clear");
+    runCommand("clear");
 }
 
-void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare,
-                        int& stop) {
-    clearScreen(stop);
+void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare) {
+    clearScreen();
     printLine(settledText);
     printSum(totalLabel, total);
     printSum(busLabel, busShare);
@@ -44,8 +40,8 @@ void holdFailure() {
     pause();
 }
 
-void showJournalFailure(int& stop) {
-    clearScreen(stop);
+void showJournalFailure() {
+    clearScreen();
     printLine(openFailed);
     printLine(journalFailedText);
     holdFailure();

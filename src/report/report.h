@@ -3,14 +3,12 @@
 
 #include <cstdint>
 
-// Runs "clear". system() discards a SIGINT that is pending when it starts,
-// so one that already arrived is taken out first and kept in `stop`.
-void clearScreen(int& stop);
+// Runs "clear", once whatever was printed before has reached the console.
+void clearScreen();
 
 // Clears the screen, shows the three sums and holds them for three seconds.
 // The pause is never cut short: stop signals stay blocked during it.
-void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare,
-                        int& stop);
+void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t metroShare);
 
 // Holds whatever failure lines were printed on the screen for the report's
 // pause, so that a settlement that cannot go on is retried every three
@@ -19,4 +17,4 @@ void holdFailure();
 
 // Shown instead of the report when no journal can be written: nothing is
 // settled, and the screen says why.
-void showJournalFailure(int& stop);
+void showJournalFailure();
