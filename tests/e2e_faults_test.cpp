@@ -112,7 +112,7 @@ TEST_P(Unopenable, NothingIsRecordedUntilTheFileOpensThenExactlyOnce) {
 
 INSTANTIATE_TEST_SUITE_P(EachFile, Unopenable,
                          ::testing::Values("Account.txt", "BusAccount.txt", "MetroAccount.txt", "Accumulated.txt"),
-                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+                         [](const auto& test) { return std::string(test.param).substr(0, std::string(test.param).find('.')); });
 
 class FullDisk : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -150,7 +150,7 @@ TEST_P(FullDisk, ALedgerOnAFullDiskIsRolledBackAndRetried) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachLedger, FullDisk, ::testing::Values("Account.txt", "BusAccount.txt", "MetroAccount.txt"),
-                         [](const auto& info) { return std::string(info.param).substr(0, std::string(info.param).find('.')); });
+                         [](const auto& test) { return std::string(test.param).substr(0, std::string(test.param).find('.')); });
 
 // A hand-back that cannot be written is held, with a failure line every
 // three seconds, and nothing else is settled until it is written: the
@@ -181,7 +181,7 @@ TEST_P(Unwritable, AHandBackThatCannotBeWrittenIsHeldUntilItCan) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HandBack, Unwritable, ::testing::Values("AccountTrigger.txt", "AccountSuccess.txt"),
-                         [](const auto& info) { return std::string(info.param).substr(7, 7); });
+                         [](const auto& test) { return std::string(test.param).substr(7, 7); });
 
 TEST_F(Faults, AStopAtAnyMomentOfASettlementRecordsAllOfIt) {
     std::mt19937 random(20261209);

@@ -6,37 +6,28 @@
 
 namespace {
 
-// Fares that both carriers share. The named carrier keeps the larger part,
-// the other operator receives the rest.
-struct SharedFare {
-    std::int64_t amount;
-    std::int64_t carrierPart;
-    std::int64_t otherPart;
-};
+enum Carrier { Other, Bus, Metro, Carriers };
 
-constexpr SharedFare sharedFares[] = {
-    {1650, 1268, 382},
-    {1750, 1470, 280},
-    {1250, 1050, 200},
-    {1050, 1050, 0},
-};
-
-// Metro fares of its own: a plain ride, and two transfers from a bus, for
-// which the metro operator is owed more than the fare paid at its gate and
-// the bus operator gives up the difference.
-struct MetroFare {
+// The fare table, a row a fare: the carrier named in the record, the
+// amount paid, and the parts of it the bus and the metro operator get. The
+// carrier named keeps the larger part of a shared fare; a metro ride
+// transferred from a bus (300, 600) owes the metro operator more than was
+// paid at its gate, and the bus operator gives up the difference.
+struct FareRow {
+    Carrier carrier;
     std::int64_t amount;
-    std::int64_t metroPart;
     std::int64_t busPart;
+    std::int64_t metroPart;
 };
 
-constexpr MetroFare metroFares[] = {
-    {200, 200, 0},
-    {300, 759, -459},
-    {600, 1008, -408},
+constexpr FareRow fareTable[] = {
+    {Bus, 1050, 1050, 0},     {Bus, 1250, 1050, 200},    {Bus, 1650, 1268, 382},    {Bus, 1750, 1470, 280},
+    {Metro, 200, 0, 200},     {Metro, 300, -459, 759},   {Metro, 600, -408, 1008},  {Metro, 1050, 0, 1050},
+    {Metro, 1250, 200, 1050}, {Metro, 1650, 382, 1268},  {Metro, 1750, 280, 1470},
 };
 
-// Bus-only fares are any amount in this range, kept whole by the bus.
+// Besides the rows, a bus fare of any amount in this range is the bus
+// operator's whole.
 constexpr std::uint64_t busRangeLow = 100;
 constexpr std::uint64_t busRangeHigh = 700;
 
@@ -52,23 +43,44 @@ struct Split {
     std::int64_t metro;
 };
 
-enum Carrier { Other, Bus, Metro, Carriers };
-
 using SplitTable = std::array<std::array<Split, fareSlots>, Carriers>;
 
 constexpr SplitTable buildSplits() {
     SplitTable table{};
-    for (const SharedFare& f : sharedFares) {
-        table[Bus][f.amount / fareStep] = {f.carrierPart, f.otherPart};
-        table[Metro][f.amount / fareStep] = {f.otherPart, f.carrierPart};
-    }
-    for (const MetroFare& f : metroFares) table[Metro][f.amount / fareStep] = {f.busPart, f.metroPart};
+    for (const FareRow& row : fareTable)
+        table[row.carrier][static_cast<std::size_t>(row.amount) / fareStep] = {row.busPart, row.metroPart};
     return table;
 }
 
 constexpr SplitTable splits = buildSplits();
 
-static_assert(splits[Bus][1650 / fareStep].bus == 1268 && splits[Metro][300 / fareStep].bus == -459);
+// What a record of this carrier and amount is split into. Compared as
+// unsigned, so that an amount however far out of range cannot overflow, and
+// combined with & rather than &&: fares and carriers alternate at random,
+// and a branch on them would be mispredicted about every other record.
+constexpr Split lookUp(Carrier carrier, std::int64_t amount) {
+    auto value = static_cast<std::uint64_t>(amount);
+    std::uint64_t slot = value / fareStep;
+    bool fixed = (value - 1 < highestFare) & (slot * fareStep == value);
+    const Split& split = splits[carrier][slot & (0 - std::uint64_t{fixed})];
+    bool busRange = (carrier == Bus) & (value - busRangeLow <= busRangeHigh - busRangeLow);
+    std::int64_t whole = -std::int64_t{busRange};
+    return {(amount & whole) | (split.bus & ~whole), split.metro};
+}
+
+// The lookup finds every row of the table as it stands, and each row adds
+// up to its amount: a row off the slots, or hidden behind the bus range,
+// would otherwise silently never be applied.
+constexpr bool everyRowIsFound() {
+    for (const FareRow& row : fareTable) {
+        Split split = lookUp(row.carrier, row.amount);
+        if (split.bus != row.busPart || split.metro != row.metroPart || row.busPart + row.metroPart != row.amount)
+            return false;
+    }
+    return true;
+}
+
+static_assert(everyRowIsFound(), "every row of the fare table is found by the lookup and adds up to its amount");
 
 // The carrier names as FareRecord::mode holds them: padded with zeros to
 // its six bytes, so a longer token can never pass for one of them. The six
@@ -106,18 +118,8 @@ void Account(const std::vector<FareRecord>& records, std::int64_t& busShare,
     std::int64_t metro = 0;
     for (std::int64_t i = 0; i < recordCount; ++i) {
         const FareRecord& record = records[static_cast<std::size_t>(i)];
-        Carrier carrier = carrierOf(record);
-        // Compared as unsigned, so that an amount however far out of range
-        // cannot overflow, and combined with & rather than &&: fares and
-        // carriers alternate at random, and a branch on them would be
-        // mispredicted about every other record.
-        auto amount = static_cast<std::uint64_t>(record.amount);
-        std::uint64_t slot = amount / fareStep;
-        bool fixed = (amount - 1 < highestFare) & (slot * fareStep == amount);
-        const Split& split = splits[carrier][slot & (0 - std::uint64_t{fixed})];
-        bool busRange = (carrier == Bus) & (amount - busRangeLow <= busRangeHigh - busRangeLow);
-        std::int64_t whole = -std::int64_t{busRange};
-        bus += (record.amount & whole) | (split.bus & ~whole);
+        Split split = lookUp(carrierOf(record), record.amount);
+        bus += split.bus;
         metro += split.metro;
     }
     busShare += bus;
