@@ -11,6 +11,7 @@
 // settled records wrote and left behind.
 #include "apportion/apportion.h"
 #include "exchange/accumulated.h"
+#include "launch.h"
 #include "exchange/exchange.h"
 #include "peer/peer.h"
 #include "text/text.h"
@@ -105,21 +106,7 @@ double idleCycle(int cycles) {
     return seconds(start) / cycles;
 }
 
-pid_t startSettle(const std::string& work, const std::string& out) {
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::chdir(work.c_str()) != 0) ::_exit(126);
-        int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        int n = ::open("/dev/null", O_RDWR);
-        ::dup2(n, 0);
-        ::dup2(o, 1);
-        ::dup2(n, 2);
-        ::unsetenv("TERM");
-        ::execl(FARE_SETTLE, FARE_SETTLE, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return pid;
-}
+pid_t startSettle(const std::string& work, const std::string& out) { return launchSettle(work, out, "/dev/null"); }
 
 long stopSettle(pid_t pid) {
     ::kill(pid, SIGTERM);

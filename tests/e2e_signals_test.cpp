@@ -22,7 +22,7 @@ TEST_F(Stopping, AnIdleProgramEndsByTheSignalItIsSent) {
         Program program = startProgram(*this);
         ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), idleText) >= 5; }));
         ::kill(program.pid, signal);
-        int status = waitExit(program, 2);
+        int status = waitExit(program, 10);
         ASSERT_NE(status, -1) << "still running";
         ASSERT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), signal);

@@ -3,20 +3,30 @@
 #include "program.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-using Terminal = ProgramTest;
-
 }  // namespace
+
+// The tmux server, and the program in it, go when the test ends, passed or
+// failed.
+class Terminal : public ProgramTest {
+public:
+    void TearDown() override {
+        if (!tmux.empty()) std::system((tmux + " kill-server 2>/dev/null").c_str());
+        ProgramTest::TearDown();
+    }
+    std::string tmux;
+};
 
 TEST_F(Terminal, ShowsKoreanIdleAndReportAndEndsOnCtrlC) {
     writeFile(path("Time.txt"), "20261209");
     writeFile(path("AccountTrigger.txt"), "0");
     writeFile(path("Accumulated.txt"), "c1 BUS t 1650 k\n");
-    std::string tmux = "tmux -L fare-test-" + std::to_string(::getpid());
+    tmux = "tmux -L fare-test-" + std::to_string(::getpid());
     std::string ended = path("ended");
     std::string command = "cd '" + dir.work + "' && LANG=C.UTF-8 LC_ALL=C.UTF-8 luit -encoding EUC-KR -- " +
                           FARE_SETTLE + "; touch '" + ended + "'; sleep 30";
@@ -36,7 +46,6 @@ TEST_F(Terminal, ShowsKoreanIdleAndReportAndEndsOnCtrlC) {
 
     EXPECT_TRUE(waitUntil([&] { return screen().find("정산시간이 아닙니다.") != std::string::npos; }));
     std::system((tmux + " send-keys C-c").c_str());
-    EXPECT_TRUE(waitUntil([&] { return fileExists(ended); }, 5)) << "Ctrl-C did not end it: " << screen();
-    std::system((tmux + " kill-server").c_str());
+    EXPECT_TRUE(waitUntil([&] { return fileExists(ended); }, 10)) << "Ctrl-C did not end it: " << screen();
     EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261209\t1268\t382\t1650\n"));
 }

@@ -1,5 +1,6 @@
 #include "program.h"
 
+#include "launch.h"
 #include "text/text.h"
 
 #include <chrono>
@@ -25,35 +26,11 @@ void ProgramTest::TearDown() {
 }
 
 Program startProgram(ProgramTest& test, const char* term) {
-    const ExchangeDir& dir = test.dir;
     Program program;
-    program.out = dir.root + "/../stdout";
-    program.err = dir.root + "/../stderr";
-    // Emptied before the fork: a test that runs the program again must never
-    // read what the last run left while the new one is still starting.
-    int out = ::open(program.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    int err = ::open(program.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::chdir(dir.work.c_str()) != 0) ::_exit(126);
-        int in = ::open("/dev/null", O_RDONLY);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (term != nullptr)
-            ::setenv("TERM", term, 1);
-        else
-            ::unsetenv("TERM");
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execl(FARE_SETTLE, FARE_SETTLE, static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out);
-    ::close(err);
-    program.pid = pid;
-    test.running.push_back(pid);
+    program.out = test.dir.root + "/../stdout";
+    program.err = test.dir.root + "/../stderr";
+    program.pid = launchSettle(test.dir.work, program.out, program.err, term);
+    test.running.push_back(program.pid);
     return program;
 }
 

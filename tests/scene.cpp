@@ -1,5 +1,6 @@
 #include "scene.h"
 
+#include "launch.h"
 #include "support.h"
 
 #include <chrono>
@@ -27,30 +28,7 @@ Scene makeScene(const std::string& parent, const std::string& name) {
 std::string inScene(const Scene& scene, std::string_view file) { return scene.root + "/" + std::string(file); }
 
 pid_t startIn(const Scene& scene, const std::vector<std::string>& prefix) {
-    int out = ::open(scene.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    std::vector<std::string> args = prefix;
-    args.push_back(FARE_SETTLE);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::chdir(scene.work.c_str()) != 0) ::_exit(126);
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(out, 1);
-        ::dup2(null, 2);
-        ::unsetenv("TERM");
-        // A group of its own, so that a stop reaches the program behind strace.
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out);
-    return pid;
+    return launchSettle(scene.work, scene.out, "/dev/null", nullptr, prefix);
 }
 
 bool endsWithin(pid_t pid, double seconds) {

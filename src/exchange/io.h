@@ -1,5 +1,7 @@
-// The only place that talks to the kernel about exchange files: every open,
-// read, write, fsync and close goes through here and is checked.
+// The checked helpers for the calls the exchange code makes again and
+// again: every open, write, fsync and close of an exchange file or the
+// journal goes through here. The calls made in one place only (fstat,
+// flock, ftruncate, fallocate, rename, unlink) are made and checked there.
 #pragma once
 
 #include <cstddef>

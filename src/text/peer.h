@@ -1,5 +1,7 @@
-// Every text fare-peer prints: plain ASCII, for the people who try the
-// settlement program out and for scripts that read its output.
+// The texts and formats of what fare-peer prints: plain ASCII, for the
+// people who try the settlement program out and for scripts that read its
+// output. Command and argument names and system error texts are filled in
+// by the commands.
 #pragma once
 
 inline constexpr char peerUsage[] =

@@ -47,7 +47,7 @@ inline constexpr std::string_view busLabel =
 inline constexpr std::string_view metroLabel =
     "METRO\xC1\xA4\xBB\xEA \xB1\xDD\xBE\xD7 : ";
 
-// Console output goes through these three, so that every byte the program
+// Console output goes through these four, so that every byte the program
 // prints comes from this file's texts and numbers.
 void printText(std::string_view text);
 void printLine(std::string_view text);
