@@ -14,6 +14,9 @@ constexpr std::uint64_t magnitudeLimit = std::uint64_t{1} << 63;
 
 // Room for each text field's bytes; `mode` keeps six (see FareRecord).
 constexpr std::size_t textRoom[5] = {12, 6, 4, 0, 7};
+// What a field holds whole; a longer token is cut (a mode over five bytes
+// names no carrier).
+constexpr std::size_t wholeRoom[5] = {12, 5, 4, SIZE_MAX, 7};
 
 constexpr std::size_t textOffset[5] = {offsetof(FareRecord, token1), offsetof(FareRecord, mode),
                                        offsetof(FareRecord, token3), 0, offsetof(FareRecord, token5)};
@@ -179,7 +182,7 @@ std::size_t takeLowest(std::uint64_t& bits) {
 // under way, has wholeRecordLookahead readable bytes.
 constexpr std::ptrdiff_t wholeRecordLookahead = 80;
 
-const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
+const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, std::int64_t& cutTokens) {
     std::uint64_t blank = blankMask64(p);
     std::uint64_t text = ~blank;
     std::uint64_t starts = text & ~(text << 1);
@@ -200,13 +203,17 @@ const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
     sealMode(record, length[1]);
     record.amount = static_cast<std::int64_t>(digitRunValue(amount, length[3]));
     storeField(record, 4, p + start[4], std::min(length[4], textRoom[4]));
+    cutTokens += (length[0] > wholeRoom[0]) + (length[1] > wholeRoom[1]) + (length[2] > wholeRoom[2]) +
+                 (length[4] > wholeRoom[4]);
     return p + start[4] + length[4];
 }
 #endif
 
-// The first blank at or after p, or end. Most tokens are shorter than 16
-// bytes, so one vector step usually finds the blank that ends a token.
-const unsigned char* findBlank(const unsigned char* p, const unsigned char* end) {
+}  // namespace
+
+// Most tokens are shorter than 16 bytes, so one vector step usually finds
+// the white space that ends a token.
+const unsigned char* findWhiteSpace(const unsigned char* p, const unsigned char* end) {
 #ifdef __SSE2__
     while (end - p >= 16) {
         unsigned mask = blankMask(p);
@@ -218,7 +225,23 @@ const unsigned char* findBlank(const unsigned char* p, const unsigned char* end)
     return p;
 }
 
-}  // namespace
+
+bool hasControlBytes(const unsigned char* p, const unsigned char* end) {
+#ifdef __SSE2__
+    for (; end - p >= 16; p += 16) {
+        __m128i v = load16(p);
+        // Below a blank, less the white space \t to \r, or DEL.
+        __m128i low = _mm_cmplt_epi8(_mm_xor_si128(v, _mm_set1_epi8(static_cast<char>(0x80))),
+                                     _mm_set1_epi8(static_cast<char>(0x20 ^ 0x80)));
+        __m128i white = inRange(v, '\t', '\r' - '\t');
+        __m128i del = _mm_cmpeq_epi8(v, _mm_set1_epi8(0x7f));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(white, low), del)) != 0) return true;
+    }
+#endif
+    for (; p < end; ++p)
+        if ((*p < 0x20 && !isWhiteSpace(*p)) || *p == 0x7f) return true;
+    return false;
+}
 
 void addDigit(NumberScan& number, unsigned char digit) {
     unsigned d = digit - '0';
@@ -298,7 +321,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             // for one, each built in the table itself rather than copied.
             if (at.field == 0) {
                 while (end - p >= wholeRecordLookahead) {
-                    const unsigned char* next = plainRecord(p, records.emplace_back());
+                    const unsigned char* next = plainRecord(p, records.emplace_back(), scan.cutTokens);
                     if (next == nullptr) {
                         records.pop_back();
                         break;
@@ -327,6 +350,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 }
                 // No number here: the amount stays 0 and this token is the
                 // record's last field.
+                ++scan.outOfStep;
                 at.field = 4;
             }
             beginText(at, at.field);
@@ -334,7 +358,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
         }
         case RecordStep::Text: {
             const unsigned char* start = p;
-            p = findBlank(p, end);
+            p = findWhiteSpace(p, end);
             auto n = static_cast<std::size_t>(p - start);
             std::size_t fieldRoom = textRoom[at.field];
             std::size_t keep = at.length < fieldRoom ? std::min(n, fieldRoom - at.length) : 0;
@@ -343,7 +367,10 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             else if (keep > 0)
                 copySmall(fieldText(current, at.field) + at.length, start, keep);
             at.length += n;
-            if (p < end) endText(at, current, records);
+            if (p < end) {
+                scan.cutTokens += at.length > wholeRoom[at.field];
+                endText(at, current, records);
+            }
             break;
         }
         case RecordStep::Sign:
@@ -352,6 +379,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 break;
             }
             // A lone sign is no number; the sign starts the last field.
+            ++scan.outOfStep;
             beginText(at, 4);
             putText(at, current, static_cast<unsigned char>(scan.sign));
             break;
@@ -363,6 +391,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 at.field = 4;
                 at.step = RecordStep::Space;
             } else {
+                ++scan.outOfStep;
                 beginText(at, 4);
             }
             break;

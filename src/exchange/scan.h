@@ -11,8 +11,14 @@
 #include <vector>
 
 // The C locale's white space: blank, \t, \n, \v, \f, \r.
-inline bool isWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool isWhiteSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// The first white space byte at or after p, or end.
+const unsigned char* findWhiteSpace(const unsigned char* p, const unsigned char* end);
+// Whether any byte in [p, end) is a control byte other than white space:
+// NUL to 0x1F less \t to \r, and DEL.
+bool hasControlBytes(const unsigned char* p, const unsigned char* end);
 
 // A signed decimal number whose value saturates at the 64-bit bounds
 // instead of wrapping.
@@ -67,6 +73,11 @@ struct RecordScan {
     int field;             // 0 to 4, in FareRecord order
     RecordStep step;
     char sign;
+    // Not needed to settle, kept for a check of the file: amounts that were
+    // no plain number, each putting what follows one token out of step, and
+    // tokens longer than their field holds whole.
+    std::int64_t outOfStep;
+    std::int64_t cutTokens;
 };
 
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records);

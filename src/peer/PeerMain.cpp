@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
         return peerOk;
     }
     if (command == "init") return peerInit(selfDir(argv[0]), args);
+    // A check only reads, and may be given a file outside any exchange
+    // directory: an unreadable one is reported by the check itself.
+    if (command == "check") return peerCheck(dir, args);
 
     using Command = int (*)(const std::string&, const Args&);
     const struct {

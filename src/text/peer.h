@@ -14,6 +14,8 @@ inline constexpr char peerUsage[] =
     "  request                     ask for a settlement\n"
     "  wait [--timeout SECONDS]    wait for it and show the ledger lines it added\n"
     "  ledgers                     show the ledgers as one table and check them\n"
+    "  check [--list] [FILE]       what a settlement would make of FILE (default\n"
+    "                              Accumulated.txt) now, and what would garble it\n"
     "DIR defaults to ../.., the directory fare-settle watches from here.\n";
 
 // Printed after "fare-peer: " on standard error; the exit status is 2 for
@@ -57,3 +59,21 @@ inline constexpr char peerTableSum[] = "%5s  %-8s %15lld %15lld %15lld\n";
 inline constexpr char peerNoLedgers[] = "no settlement recorded yet\n";
 inline constexpr char peerAgree[] = "the three ledgers agree\n";
 inline constexpr char peerDisagree[] = "DISAGREE: %s\n";
+
+// fare-peer check.
+inline constexpr char peerCheckHead[] = "%s: %lld records in %lld bytes\n";
+inline constexpr char peerCheckSums[] = "a settlement now: total %lld, bus %lld, metro %lld\n";
+inline constexpr char peerCheckUndivided[] =
+    "not divided: %lld of the total (carrier not BUS or METRO %lld, amount not in the fare table %lld, "
+    "amount outside 32 bits %lld)\n";
+inline constexpr char peerCheckOutOfStep[] =
+    "out of step from record %lld (line %lld, byte %lld): amount '%s'; %lld records read out of step after it\n";
+inline constexpr char peerCheckStepAgain[] =
+    "  step changes again at record %lld (line %lld, byte %lld): amount '%s'; now %d tokens out of step\n";
+inline constexpr char peerCheckMorePlaces[] = "  and %lld more places where the step changes (see --list)\n";
+inline constexpr char peerCheckFirst[] = "%lld %s, the first in record %lld (line %lld, byte %lld): '%s'\n";
+inline constexpr char peerCheckLeftOver[] = "%s left over at the end (line %lld, byte %lld): a half-written record\n";
+inline constexpr char peerCheckClean[] = "the file would settle cleanly\n";
+inline constexpr char peerCheckGarbled[] = "the file has findings: a settlement now would not be what its records mean\n";
+// --list: byte offset, line, record, kind, token.
+inline constexpr char peerCheckListLine[] = "%lld\t%lld\t%lld\t%s\t%s\n";

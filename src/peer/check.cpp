@@ -1,0 +1,399 @@
+// fare-peer check: what a settlement would make of a record file now, and
+// every place where the file would garble it. The sums come from the
+// settlement's own reader and fare table; the places from a walk over the
+// same bytes by the same reading rules that also counts lines and offsets.
+#include "apportion/apportion.h"
+#include "exchange/exchange.h"
+#include "exchange/io.h"
+#include "exchange/scan.h"
+#include "peer/peer.h"
+#include "text/peer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <fcntl.h>
+#include <unistd.h>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t checkBlock = std::size_t{1} << 20;
+constexpr std::size_t shownBytes = 24;
+constexpr int summaryPlaces = 10;
+
+enum class Kind { WordAmount, LetteredAmount, ControlByte, CutToken, LeftOver, Carrier, NotInTable, OutOfRange };
+constexpr int kinds = 8;
+constexpr const char* kindNames[kinds] = {"amount-not-a-number", "amount-with-letters", "control-byte",
+                                          "token-cut", "left-over", "carrier-unknown", "amount-not-in-table",
+                                          "amount-out-of-range"};
+
+struct Finding {
+    Kind kind;
+    std::int64_t offset;  // of the token
+    std::int64_t line;
+    std::int64_t record;  // 1-based, as a settlement numbers what it reads
+    int step;             // tokens the records after it are out of step by
+    std::string token;    // shown safely
+};
+
+// A token as the walk sees it: where it starts and what it is made of.
+struct Token {
+    std::int64_t offset, line, length;
+    char head[shownBytes];     // its first bytes
+    bool control;              // a NUL or another control byte inside
+    bool digits, after;        // after an optional sign: digits, then anything else
+    NumberScan number;         // the value of those digits, for an amount
+};
+
+
+
+struct Walk {
+    std::int64_t offset = 0, line = 1, tokens = 0, records = 0;
+    int field = 0;      // of the record being read, in FareRecord order
+    int step = 0;       // tokens the reading is out of step by, 0 to 4
+    bool inToken = false;
+    Token token{};
+    std::int64_t lastRecordStart = 0, lastRecordLine = 1;  // of the latest token that begins a whole record
+    std::deque<Finding> pending;  // findings not yet known to lie within the counted records
+    std::vector<Finding> firsts;  // the first finding of each kind, for the summary
+    std::vector<Finding> steps;   // every place the step changes
+    std::int64_t counts[kinds] = {};
+    FareRecord record{};  // the carrier and amount of the record being read, in step
+    Token mode{}, amount{};
+    // Records read out of step, counted once they are sure to be among the
+    // records a settlement reads; until then kept as runs.
+    struct Run {
+        std::int64_t first, last;
+        bool off;
+    };
+    std::deque<Run> runs;
+    std::int64_t outOfStep = 0;
+    bool list = false;
+};
+
+std::string shown(const Token& t) {
+    std::string out;
+    std::size_t kept = static_cast<std::size_t>(std::min<std::int64_t>(t.length, shownBytes));
+    for (std::size_t i = 0; i < kept; ++i) {
+        auto c = static_cast<unsigned char>(t.head[i]);
+        if (c >= 0x21 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    if (t.length > static_cast<std::int64_t>(kept)) out += "...(" + std::to_string(t.length) + " bytes)";
+    return out;
+}
+
+void printFinding(const Finding& f) {
+    std::printf(peerCheckListLine, static_cast<long long>(f.offset), static_cast<long long>(f.line),
+                static_cast<long long>(f.record), kindNames[static_cast<int>(f.kind)], f.token.c_str());
+}
+
+// A finding is reported once it is sure to lie among the records that a
+// settlement reads: those end at the whole tokens / 5, which only grows.
+void confirm(Walk& w, bool atEnd) {
+    std::int64_t counted = w.tokens / 5;
+    while (!w.runs.empty()) {
+        Walk::Run& run = w.runs.front();
+        std::int64_t upto = std::min(run.last, counted);
+        if (upto >= run.first) {
+            if (run.off) w.outOfStep += upto - run.first + 1;
+            run.first = upto + 1;
+        }
+        if (run.first <= run.last && !atEnd) break;
+        w.runs.pop_front();
+    }
+    while (!w.pending.empty() && (w.pending.front().record <= counted || atEnd)) {
+        Finding f = w.pending.front();
+        w.pending.pop_front();
+        if (f.record > counted && f.kind != Kind::LeftOver) continue;  // never read
+        int k = static_cast<int>(f.kind);
+        if (w.counts[k]++ == 0) w.firsts.push_back(f);
+        if (f.kind == Kind::WordAmount || f.kind == Kind::LetteredAmount) w.steps.push_back(f);
+        if (w.list) printFinding(f);
+    }
+}
+
+void note(Walk& w, Kind kind, const Token& t) {
+    w.pending.push_back({kind, t.offset, t.line, w.records + 1, w.step, shown(t)});
+}
+
+void endRecord(Walk& w);
+
+// A record read in step, divided as a settlement divides it: where it is
+// not, the place is noted with its cause.
+void divideOne(Walk& w) {
+    std::vector<FareRecord> one(1);
+    FareRecord& r = one[0];
+    std::memcpy(r.mode, w.mode.head, static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, 6)));
+    if (std::memchr(r.mode, 0, static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, 6))) != nullptr)
+        r.mode[5] = '\x01';
+    r.amount = numberValue(w.amount.number);
+    std::int64_t bus = 0, metro = 0;
+    Account(one, bus, metro, 1);
+    if (bus + metro == r.amount) return;
+    bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
+    bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
+    if (!named)
+        note(w, Kind::Carrier, w.mode);
+    else
+        note(w, range ? Kind::OutOfRange : Kind::NotInTable, w.amount);
+}
+
+void endRecord(Walk& w) {
+    ++w.records;
+    w.field = 0;
+    bool off = w.step != 0;
+    if (!w.runs.empty() && w.runs.back().off == off && w.runs.back().last + 1 == w.records)
+        w.runs.back().last = w.records;
+    else
+        w.runs.push_back({w.records, w.records, off});
+}
+
+// One whole token, given to the field the formatted reader would give it.
+void endToken(Walk& w) {
+    Token& t = w.token;
+    if (w.tokens % 5 == 0) {
+        w.lastRecordStart = t.offset;
+        w.lastRecordLine = t.line;
+    }
+    ++w.tokens;
+    if (t.control) note(w, Kind::ControlByte, t);
+    if (w.field == 1) w.mode = t;
+    if (w.field == 3) w.amount = t;
+    constexpr std::int64_t room[5] = {12, 5, 4, 0, 7};
+    if (w.field == 3) {
+        if (!t.digits || t.after) {
+            // No number, or letters behind it: this token ends the record as
+            // its last field, and every record after is read one more token
+            // out of step.
+            int before = w.step;
+            w.step = (before + 1) % 5;
+            note(w, t.digits ? Kind::LetteredAmount : Kind::WordAmount, t);
+            // The record itself was read in its old step; those after it
+            // in the new one.
+            w.step = before;
+            endRecord(w);
+            w.step = (before + 1) % 5;
+        } else {
+            w.field = 4;
+        }
+    } else {
+        // Out of step, tokens land in the wrong fields: that is reported
+        // once, where the step changed, not for every token after it.
+        if (t.length > room[w.field] && w.step == 0) note(w, Kind::CutToken, t);
+        if (w.field == 4) {
+            if (w.step == 0) divideOne(w);
+            endRecord(w);
+        }
+        else
+            ++w.field;
+    }
+}
+
+void walkBytes(Walk& w, const char* data, std::size_t size) {
+    const auto* first = reinterpret_cast<const unsigned char*>(data);
+    const auto* p = first;
+    const auto* end = p + size;
+    // Control bytes are rare: a block without any is not looked at for them
+    // token by token.
+    bool controls = hasControlBytes(p, end);
+    while (p < end) {
+        if (!w.inToken) {
+            for (; p < end && isWhiteSpace(*p); ++p)
+                if (*p == '\n') ++w.line;
+            if (p == end) break;
+            w.inToken = true;
+            w.token.offset = w.offset + (p - first);
+            w.token.line = w.line;
+            w.token.length = 0;
+            w.token.control = w.token.digits = w.token.after = false;
+            w.token.number = NumberScan{0, false};
+        }
+        Token& t = w.token;
+        const unsigned char* start = p;
+        p = findWhiteSpace(p, end);
+        auto n = static_cast<std::size_t>(p - start);
+        if (t.length < static_cast<std::int64_t>(shownBytes))
+            std::memcpy(t.head + t.length, start, std::min(n, shownBytes - static_cast<std::size_t>(t.length)));
+        if (controls) t.control = t.control || hasControlBytes(start, p);
+        // The amount's shape matters only for the fourth field: look closer
+        // there alone.
+        if (w.field == 3) {
+            for (const unsigned char* q = start; q < p; ++q) {
+                if (t.length + (q - start) == 0 && (*q == '+' || *q == '-')) {
+                    t.number.negative = *q == '-';
+                    continue;
+                }
+                if (isDigit(*q) && !t.after) {
+                    t.digits = true;
+                    addDigit(t.number, *q);
+                } else {
+                    t.after = true;
+                }
+            }
+        }
+        t.length += static_cast<std::int64_t>(n);
+        if (p < end) {
+            w.inToken = false;
+            endToken(w);
+        }
+    }
+    w.offset += static_cast<std::int64_t>(size);
+    confirm(w, false);
+}
+
+// What a settlement does with each record: the total, the two shares, and
+// the part of the total it does not divide, by cause.
+struct Money {
+    std::int64_t total = 0, bus = 0, metro = 0;
+    std::int64_t carrier = 0, amount = 0, range = 0;  // not divided: not BUS/METRO, not in the table, not 32-bit
+};
+
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+
+void divide(Money& m, std::vector<FareRecord>& records, std::size_t count) {
+    // The shares of the whole block first, as a settlement divides it; then,
+    // only where the block's sums show undivided money, record by record.
+    std::int64_t blockTotal = 0, bus = 0, metro = 0;
+    for (std::size_t i = 0; i < count; ++i) blockTotal = addSaturating(blockTotal, records[i].amount);
+    Account(records, bus, metro, static_cast<std::int64_t>(count));
+    m.total = addSaturating(m.total, blockTotal);
+    m.bus += bus;
+    m.metro += metro;
+    if (blockTotal == bus + metro) return;
+    std::vector<FareRecord> one(1);
+    for (std::size_t i = 0; i < count; ++i) {
+        const FareRecord& r = records[i];
+        std::int64_t recordBus = 0, recordMetro = 0;
+        one[0] = r;
+        Account(one, recordBus, recordMetro, 1);
+        std::int64_t undivided = r.amount - (recordBus + recordMetro);
+        if (undivided == 0) continue;
+        bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
+        bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
+        (named ? (range ? m.range : m.amount) : m.carrier) += undivided;
+    }
+}
+
+}  // namespace
+
+int peerCheck(const std::string& dir, const Args& args) {
+    Walk w;
+    std::string file;
+    for (const std::string& a : args) {
+        if (a == "--list")
+            w.list = true;
+        else if (!a.empty() && a[0] == '-')
+            return peerError(peerBadInput, peerUnknownOption, "check", a.c_str());
+        else if (file.empty())
+            file = a;
+        else
+            return peerError(peerBadInput, peerTooMany, "check", a.c_str());
+    }
+    if (file.empty()) file = exchangeFile(dir, accumulatedPath);
+    // Read only, and without the appenders' lock: a check never holds up a
+    // peer or a settlement.
+    int fd = openFile(file.c_str(), O_RDONLY);
+    if (fd < 0) return peerError(peerBadInput, peerReadFailed, file.c_str(), std::strerror(errno));
+
+    // First the settlement's own reader, at its own speed: the sums, and
+    // whether anything at all is amiss.
+    std::vector<char> buffer(checkBlock);
+    std::vector<FareRecord> records;
+    records.reserve(checkBlock / 16);
+    RecordScan scan;
+    startRecords(scan, records);
+    Money money;
+    std::int64_t bytes = 0;
+    bool controls = false;
+    ssize_t n;
+    while ((n = readSome(fd, buffer.data(), buffer.size())) > 0) {
+        scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+        const auto* block = reinterpret_cast<const unsigned char*>(buffer.data());
+        controls = controls || hasControlBytes(block, block + n);
+        bytes += n;
+        std::size_t counted = countedRecords(scan);
+        divide(money, records, counted);
+        dropRecords(scan, counted);
+    }
+    bool readFailed = n < 0;
+    std::int64_t count = finishRecords(scan);
+    divide(money, records, records.size());
+    bool amiss = scan.outOfStep != 0 || scan.cutTokens != 0 || controls || scan.tokens % 5 != 0 ||
+                 money.carrier != 0 || money.amount != 0 || money.range != 0;
+
+    // Then, only when something is, the same bytes once more, walked token
+    // by token to tell where.
+    for (std::int64_t at = 0; amiss && !readFailed && at < bytes; at += n) {
+        n = ::pread(fd, buffer.data(), static_cast<std::size_t>(std::min<std::int64_t>(bytes - at, checkBlock)), at);
+        if (n <= 0) {
+            readFailed = true;
+            break;
+        }
+        walkBytes(w, buffer.data(), static_cast<std::size_t>(n));
+    }
+    int savedErrno = errno;
+    closeFile(fd);
+    if (readFailed) return peerError(peerBadInput, peerReadFailed, file.c_str(), std::strerror(savedErrno));
+    if (w.inToken) {
+        w.inToken = false;
+        endToken(w);
+    }
+    if (w.tokens % 5 != 0) {
+        w.pending.push_back({Kind::LeftOver, w.lastRecordStart, w.lastRecordLine, count + 1, w.step,
+                             std::to_string(w.tokens % 5) + " tokens"});
+    }
+    confirm(w, true);
+
+    std::int64_t findings = 0;
+    for (std::int64_t c : w.counts) findings += c;
+    if (w.list) return findings == 0 ? peerOk : peerFailed;
+
+    std::printf(peerCheckHead, file.c_str(), static_cast<long long>(count), static_cast<long long>(bytes));
+    std::printf(peerCheckSums, static_cast<long long>(money.total), static_cast<long long>(money.bus),
+                static_cast<long long>(money.metro));
+    if (money.carrier != 0 || money.amount != 0 || money.range != 0)
+        std::printf(peerCheckUndivided, static_cast<long long>(money.carrier + money.amount + money.range),
+                    static_cast<long long>(money.carrier), static_cast<long long>(money.amount),
+                    static_cast<long long>(money.range));
+    if (!w.steps.empty()) {
+        const Finding& first = w.steps.front();
+        std::printf(peerCheckOutOfStep, static_cast<long long>(first.record), static_cast<long long>(first.line),
+                    static_cast<long long>(first.offset), first.token.c_str(), static_cast<long long>(w.outOfStep));
+        for (std::size_t i = 1; i < w.steps.size() && i <= summaryPlaces; ++i) {
+            const Finding& f = w.steps[i];
+            std::printf(peerCheckStepAgain, static_cast<long long>(f.record), static_cast<long long>(f.line),
+                        static_cast<long long>(f.offset), f.token.c_str(), f.step);
+        }
+        if (w.steps.size() > summaryPlaces + 1)
+            std::printf(peerCheckMorePlaces, static_cast<long long>(w.steps.size() - summaryPlaces - 1));
+    }
+    for (const Finding& f : w.firsts) {
+        if (f.kind == Kind::WordAmount || f.kind == Kind::LetteredAmount) continue;
+        if (f.kind == Kind::LeftOver) {
+            std::printf(peerCheckLeftOver, f.token.c_str(), static_cast<long long>(f.line),
+                        static_cast<long long>(f.offset));
+            continue;
+        }
+        std::printf(peerCheckFirst, static_cast<long long>(w.counts[static_cast<int>(f.kind)]),
+                    kindNames[static_cast<int>(f.kind)], static_cast<long long>(f.record),
+                    static_cast<long long>(f.line), static_cast<long long>(f.offset), f.token.c_str());
+    }
+    std::fputs(findings == 0 ? peerCheckClean : peerCheckGarbled, stdout);
+    return findings == 0 ? peerOk : peerFailed;
+}
