@@ -182,7 +182,7 @@ std::size_t takeLowest(std::uint64_t& bits) {
 // under way, has wholeRecordLookahead readable bytes.
 constexpr std::ptrdiff_t wholeRecordLookahead = 80;
 
-const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, std::int64_t& cutTokens) {
+const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, bool watch, std::int64_t& cutTokens) {
     std::uint64_t blank = blankMask64(p);
     std::uint64_t text = ~blank;
     std::uint64_t starts = text & ~(text << 1);
@@ -203,8 +203,14 @@ const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, std
     sealMode(record, length[1]);
     record.amount = static_cast<std::int64_t>(digitRunValue(amount, length[3]));
     storeField(record, 4, p + start[4], std::min(length[4], textRoom[4]));
-    cutTokens += (length[0] > wholeRoom[0]) + (length[1] > wholeRoom[1]) + (length[2] > wholeRoom[2]) +
-                 (length[4] > wholeRoom[4]);
+    if (watch) {
+        // A record with any field past what it holds whole: the sign bit of
+        // (room - length), taken over the four at once.
+        auto over = [&](int field) {
+            return static_cast<std::int64_t>(wholeRoom[field]) - static_cast<std::int64_t>(length[field]);
+        };
+        cutTokens += static_cast<std::int64_t>(static_cast<std::uint64_t>(over(0) | over(1) | over(2) | over(4)) >> 63);
+    }
     return p + start[4] + length[4];
 }
 #endif
@@ -313,6 +319,10 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
     Cursor at = cursorOf(scan);
     FareRecord current = scan.current;
     NumberScan number = scan.number;
+    // Counted here and stored once: a counter in the scan itself would be
+    // written back after every record, as the table's stores might alias it.
+    std::int64_t cutTokens = 0;
+    const bool watch = scan.watch;
     while (p < end) {
         switch (at.step) {
         case RecordStep::Space: {
@@ -321,7 +331,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             // for one, each built in the table itself rather than copied.
             if (at.field == 0) {
                 while (end - p >= wholeRecordLookahead) {
-                    const unsigned char* next = plainRecord(p, records.emplace_back(), scan.cutTokens);
+                    const unsigned char* next = plainRecord(p, records.emplace_back(), watch, cutTokens);
                     if (next == nullptr) {
                         records.pop_back();
                         break;
@@ -368,7 +378,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 copySmall(fieldText(current, at.field) + at.length, start, keep);
             at.length += n;
             if (p < end) {
-                scan.cutTokens += at.length > wholeRoom[at.field];
+                cutTokens += at.length > wholeRoom[at.field];
                 endText(at, current, records);
             }
             break;
@@ -398,6 +408,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
         }
     }
     scan.number = number;
+    scan.cutTokens += cutTokens;
     store(scan, at, current);
 }
 

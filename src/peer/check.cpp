@@ -318,6 +318,7 @@ int peerCheck(const std::string& dir, const Args& args) {
     records.reserve(checkBlock / 16);
     RecordScan scan;
     startRecords(scan, records);
+    scan.watch = true;
     Money money;
     std::int64_t bytes = 0;
     bool controls = false;
