@@ -29,13 +29,6 @@ constexpr std::size_t blankBlock = 65536;
 constexpr int lockTries = 100;
 constexpr long lockPauseNs = 10'000'000;
 
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-    std::int64_t sum;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? std::numeric_limits<std::int64_t>::max()
-                 : std::numeric_limits<std::int64_t>::min();
-}
-
 void addAmounts(const std::vector<FareRecord>& records, std::size_t count, std::int64_t& total) {
     for (std::size_t i = 0; i < count; ++i) total = addSaturating(total, records[i].amount);
 }

@@ -86,13 +86,6 @@ void store(RecordScan& scan, const Cursor& at, const FareRecord& current) {
     scan.current = current;
 }
 
-// A carrier names one only when its whole token is the name: a mode whose
-// kept bytes hold a NUL, wherever it is, gets a sixth byte that no name has,
-// so that "BUS" followed by NULs cannot pass for "BUS" zero-padded.
-void sealMode(FareRecord& record, std::size_t length) {
-    if (std::memchr(record.mode, 0, std::min(length, sizeof record.mode)) != nullptr) record.mode[5] = '\x01';
-}
-
 void putText(Cursor& at, FareRecord& current, unsigned char c) {
     if (at.length < textRoom[at.field]) fieldText(current, at.field)[at.length] = static_cast<char>(c);
     ++at.length;
@@ -257,6 +250,18 @@ void addDigit(NumberScan& number, unsigned char digit) {
         number.magnitude = magnitudeLimit;
     else
         number.magnitude = number.magnitude * 10 + d;
+}
+
+std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
+    std::int64_t sum;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+}
+
+// A carrier names one only when its whole token is the name: so that "BUS"
+// followed by NULs cannot pass for "BUS" zero-padded.
+void sealMode(FareRecord& record, std::size_t length) {
+    if (std::memchr(record.mode, 0, std::min(length, sizeof record.mode)) != nullptr) record.mode[5] = '\x01';
 }
 
 std::int64_t numberValue(const NumberScan& number) {

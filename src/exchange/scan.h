@@ -28,6 +28,12 @@ struct NumberScan {
 };
 void addDigit(NumberScan& number, unsigned char digit);
 std::int64_t numberValue(const NumberScan& number);
+// a + b, held at the 64-bit bounds rather than wrapped.
+std::int64_t addSaturating(std::int64_t a, std::int64_t b);
+
+// Gives `record.mode`, filled from a token of `length` bytes, a sixth byte
+// that no carrier name has when a NUL is among its kept bytes.
+void sealMode(FareRecord& record, std::size_t length);
 
 // The trigger file's number: white space of any length, one optional sign,
 // then digits up to the first byte that is not one. Fed in blocks; once

@@ -130,24 +130,28 @@ void note(Walk& w, Kind kind, const Token& t) {
 
 void endRecord(Walk& w);
 
+// Why a settlement leaves a record's amount undivided.
+Kind undividedCause(const FareRecord& r) {
+    bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
+    if (!named) return Kind::Carrier;
+    bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
+    return range ? Kind::OutOfRange : Kind::NotInTable;
+}
+
 // A record read in step, divided as a settlement divides it: where it is
 // not, the place is noted with its cause.
 void divideOne(Walk& w) {
     std::vector<FareRecord> one(1);
     FareRecord& r = one[0];
-    std::memcpy(r.mode, w.mode.head, static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, 6)));
-    if (std::memchr(r.mode, 0, static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, 6))) != nullptr)
-        r.mode[5] = '\x01';
+    auto kept = static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, sizeof r.mode));
+    std::memcpy(r.mode, w.mode.head, kept);
+    sealMode(r, static_cast<std::size_t>(w.mode.length));
     r.amount = numberValue(w.amount.number);
     std::int64_t bus = 0, metro = 0;
     Account(one, bus, metro, 1);
     if (bus + metro == r.amount) return;
-    bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
-    bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
-    if (!named)
-        note(w, Kind::Carrier, w.mode);
-    else
-        note(w, range ? Kind::OutOfRange : Kind::NotInTable, w.amount);
+    Kind cause = undividedCause(r);
+    note(w, cause, cause == Kind::Carrier ? w.mode : w.amount);
 }
 
 void endRecord(Walk& w) {
@@ -260,12 +264,6 @@ struct Money {
     std::int64_t carrier = 0, amount = 0, range = 0;  // not divided: not BUS/METRO, not in the table, not 32-bit
 };
 
-std::int64_t addSaturating(std::int64_t a, std::int64_t b) {
-    std::int64_t sum;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-}
-
 void divide(Money& m, std::vector<FareRecord>& records, std::size_t count) {
     // The shares of the whole block first, as a settlement divides it; then,
     // only where the block's sums show undivided money, record by record.
@@ -284,9 +282,8 @@ void divide(Money& m, std::vector<FareRecord>& records, std::size_t count) {
         Account(one, recordBus, recordMetro, 1);
         std::int64_t undivided = r.amount - (recordBus + recordMetro);
         if (undivided == 0) continue;
-        bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
-        bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
-        (named ? (range ? m.range : m.amount) : m.carrier) += undivided;
+        Kind cause = undividedCause(r);
+        (cause == Kind::Carrier ? m.carrier : cause == Kind::OutOfRange ? m.range : m.amount) += undivided;
     }
 }
 
