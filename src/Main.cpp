@@ -7,6 +7,7 @@
 #include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/journal.h"
+#include "exchange/serving.h"
 #include "report/report.h"
 #include "text/text.h"
 
@@ -36,9 +37,17 @@ int main() {
     // that cannot be read leaves the last request in force.
     std::int64_t trigger = 0;
     char date[9] = {};
+    // The exchange directory, held for as long as this program serves it.
+    int exchangeLock = -1;
 
     for (;;) {
         if (int stop = takeStopSignal()) endBySignal(stop);
+        // Another settlement program serves the directory: nothing is read
+        // or written, not even its journal, until that one ends.
+        if (!serveExchange(exchangeLock)) {
+            showAnotherSettler();
+            continue;
+        }
         // A settlement that a kill, a power cut or a failure cut short is
         // undone or finished before anything else is read; while it cannot
         // be, no new one may begin.
@@ -55,7 +64,9 @@ int main() {
         dataCount(snapshot);
         ReceivingSet(trigger, date, snapshot, total, busShare, metroShare);
 
-        if (trigger == 1 && !journalWritable()) {
+        if (trigger == 1 && snapshot.failed) {
+            showReadFailure();
+        } else if (trigger == 1 && !journalWritable()) {
             showJournalFailure();
         } else if (trigger == 1) {
             showAccountSuccess(total, busShare, metroShare);

@@ -10,6 +10,7 @@
 // once, with the ledgers whole and in agreement and one line per request.
 #include "program.h"
 #include "scene.h"
+#include "exchange/identity.h"
 #include "text/text.h"
 
 #include <algorithm>
@@ -34,7 +35,7 @@ namespace {
 constexpr std::size_t stateLimit = 240;
 
 struct Change {
-    enum Kind { Write, Truncate, Collapse } kind;
+    enum Kind { Write, Truncate, Collapse, Punch } kind;
     std::int64_t offset, length;
     std::string data;
 };
@@ -53,7 +54,7 @@ struct NameOp {
 // One event of the timeline: a file operation of the program, or a peer's
 // write (which the peer fsyncs, so it is on disk at once).
 struct Event {
-    enum Kind { Open, Write, PWrite, Truncate, Collapse, Sync, Rename, Unlink, PeerWrite, PeerAppend } kind;
+    enum Kind { Open, Write, PWrite, Truncate, Collapse, Punch, Sync, Rename, Unlink, PeerWrite, PeerAppend } kind;
     std::string name, other;  // files as "X/Account.txt" (exchange) or "W/fare-settle.journal" (working)
     std::string data;
     std::int64_t a = 0, b = 0;
@@ -85,6 +86,11 @@ void applyChange(std::string& content, const Change& c) {
         break;
     case Change::Collapse:
         content.erase(static_cast<std::size_t>(c.offset), static_cast<std::size_t>(c.length));
+        break;
+    case Change::Punch:
+        // A hole reads as zeros; the state is written back with holes there.
+        content.replace(static_cast<std::size_t>(c.offset), static_cast<std::size_t>(c.length),
+                        static_cast<std::size_t>(c.length), '\0');
         break;
     }
 }
@@ -129,6 +135,9 @@ void play(Disk& disk, const Event& e) {
         break;
     case Event::Collapse:
         change(disk, inodeOf(disk, e.name), {Change::Collapse, e.a, e.b, ""});
+        break;
+    case Event::Punch:
+        change(disk, inodeOf(disk, e.name), {Change::Punch, e.a, e.b, ""});
         break;
     case Event::Sync:
         if (e.name.size() == 1) {
@@ -319,7 +328,7 @@ Trace readTrace(const std::string& log, const Scene& scene) {
             e.kind = Event::Truncate;
             e.a = std::atoll(line.c_str() + line.rfind(", ", result) + 2);
         } else if (call == "fallocate") {
-            e.kind = Event::Collapse;
+            e.kind = line.find("PUNCH_HOLE") != std::string::npos ? Event::Punch : Event::Collapse;
             std::size_t last = line.rfind(", ", result);
             std::size_t before = line.rfind(", ", last - 1);
             e.a = std::atoll(line.c_str() + before + 2);
@@ -341,8 +350,8 @@ Trace readTrace(const std::string& log, const Scene& scene) {
 }
 
 std::string describe(const Event& e) {
-    const char* kinds[] = {"open", "write", "pwrite", "ftruncate", "collapse", "fsync", "rename", "unlink",
-                           "peer write", "peer append"};
+    const char* kinds[] = {"open", "write", "pwrite", "ftruncate", "collapse", "punch", "fsync", "rename",
+                           "unlink", "peer write", "peer append"};
     return std::string(kinds[e.kind]) + " " + e.name + (e.other.empty() ? "" : " -> " + e.other) + " (" +
            std::to_string(e.data.size()) + " bytes, " + std::to_string(e.a) + ")";
 }
@@ -395,21 +404,51 @@ std::string recordsOf(const std::string& prefix, std::size_t bytes, int seed) {
     return out;
 }
 
-// A journal names Accumulated.txt by device and inode; in a state rebuilt
-// elsewhere the file has new ones, which the journal is given in their
-// place, as if the state were the disk it came from.
-std::string reidentified(const std::string& journal, const std::string& accumulated) {
-    struct stat st {};
-    if (::stat(accumulated.c_str(), &st) != 0) return journal;
+// A journal names the exchange directory, the ledgers and Accumulated.txt
+// by inode and birth time; in a state rebuilt elsewhere the files have new
+// ones, which the journal is given in their place, as if the state were
+// the disk it came from.
+std::string reidentified(const std::string& journal, const Scene& scene) {
+    auto identity = [](const std::string& path) {
+        FileIdentity id{};
+        if (!identityOfPath(path.c_str(), id)) return std::string();
+        return std::to_string(id.inode) + " " + std::to_string(id.bornSeconds) + " " +
+               std::to_string(id.bornNanoseconds);
+    };
     std::istringstream in(journal);
-    std::vector<std::string> fields;
-    for (std::string f; in >> f;) fields.push_back(f);
-    if (fields.size() != 11) return journal;
-    fields[7] = std::to_string(st.st_dev);
-    fields[8] = std::to_string(st.st_ino);
     std::string out;
-    for (const std::string& f : fields) out += (out.empty() ? "" : " ") + f;
-    return out + "\n";
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream words(text);
+        std::vector<std::string> w;
+        for (std::string word; words >> word;) w.push_back(word);
+        std::string now;
+        if (!w.empty() && w[0] == "exchange" && w.size() == 4) now = identity(scene.root);
+        if (!w.empty() && w[0] == "ledger" && w.size() == 7) now = identity(inScene(scene, w[1]));
+        if (!w.empty() && w[0] == "records" && w.size() == 6) now = identity(inScene(scene, "Accumulated.txt"));
+        if (!now.empty()) {
+            std::size_t at = w[0] == "ledger" ? 2 : 1;
+            std::istringstream ids(now);
+            ids >> w[at] >> w[at + 1] >> w[at + 2];
+            text.clear();
+            for (const std::string& word : w) text += (text.empty() ? "" : " ") + word;
+        }
+        out += text + "\n";
+    }
+    return out;
+}
+
+// Writes a file of the state back with holes where whole blocks are zeros,
+// as the punched blocks it stands for were.
+void writeSparse(const std::string& path, const std::string& content) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    constexpr std::size_t block = 4096;
+    for (std::size_t at = 0; at < content.size(); at += block) {
+        std::size_t n = std::min(block, content.size() - at);
+        if (n == block && content.find_first_not_of('\0', at) >= at + block) continue;
+        ::pwrite(fd, content.data() + at, n, static_cast<off_t>(at));
+    }
+    ::ftruncate(fd, static_cast<off_t>(content.size()));
+    ::close(fd);
 }
 
 void syncedAppend(const std::string& path, const std::string& data) {
@@ -532,10 +571,10 @@ TEST(PowerCut, EveryStateACutCanLeaveSettlesEachAmountOnce) {
                 std::filesystem::remove_all(s.root);
                 std::filesystem::create_directories(s.work);
                 for (const auto& [name, content] : c.files)
-                    writeFile((name[0] == 'X' ? s.root : s.work) + "/" + name.substr(2), content);
+                    writeSparse((name[0] == 'X' ? s.root : s.work) + "/" + name.substr(2), content);
                 for (const char* journal : {"/fare-settle.journal", "/fare-settle.journal.new"}) {
                     if (fileExists(s.work + journal))
-                        writeFile(s.work + journal, reidentified(readFile(s.work + journal), inScene(s, "Accumulated.txt")));
+                        writeFile(s.work + journal, reidentified(readFile(s.work + journal), s));
                 }
                 pid_t p = startIn(s);
                 bool calm = waitUntil([&] {

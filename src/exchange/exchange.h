@@ -75,16 +75,14 @@ struct FareRecord {
     char token5[8];
 };
 
-// The bytes of Accumulated.txt that one settlement read: the first `bytes`
-// bytes of the file with this identity. The snapshot, the settlement and
-// the journal all name them so. Peers only ever append, so the same first
-// bytes and the same hash of the last ones mean the settled records are
-// still where they were read.
+// The bytes of Accumulated.txt that one settlement read: its first `bytes`
+// bytes (holes included), recognised later by their content alone, so that
+// the same bytes are found again whatever the file's inode or device is now.
+// Peers only ever append, so the same first bytes and the same hash of the
+// last ones mean the settled records are still where they were read.
 inline constexpr std::size_t settledHeadRoom = 64;
 struct SettledBytes {
     std::int64_t bytes;
-    std::uint64_t device;
-    std::uint64_t inode;
     std::uint64_t tailHash;       // of bytes [max(64, bytes - 4096), bytes)
     char head[settledHeadRoom];  // the first min(bytes, 64) bytes, as they are
 };

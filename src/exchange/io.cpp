@@ -1,7 +1,9 @@
 #include "exchange/io.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 int openFile(const char* path, int flags, mode_t mode) {
@@ -53,6 +55,41 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
         n = ::read(fd, buffer, size);
     } while (n < 0 && errno == EINTR);
     return n;
+}
+
+ssize_t readData(int fd, DataCursor& cursor, char* buffer, std::size_t size) {
+    constexpr std::int64_t noHoles = std::numeric_limits<std::int64_t>::max();
+    // Twice at most: a file that ended where the data seemed to go on is
+    // looked at once more, for data appended meanwhile.
+    for (int look = 0; look < 2; ++look) {
+        if (cursor.offset >= cursor.dataEnd) {
+            off_t data = ::lseek(fd, cursor.offset, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) return 0;
+            if (data < 0 && errno != EINVAL && errno != EOPNOTSUPP) return -1;
+            if (data < 0) {
+                cursor.dataEnd = noHoles;  // a file system that knows no holes
+            } else {
+                off_t hole = ::lseek(fd, data, SEEK_HOLE);
+                if (hole < 0) return -1;
+                cursor.offset = data;
+                cursor.dataEnd = hole;
+            }
+        }
+        auto want = static_cast<std::size_t>(std::min<std::int64_t>(cursor.dataEnd - cursor.offset,
+                                                                     static_cast<std::int64_t>(size)));
+        ssize_t n;
+        do {
+            n = ::pread(fd, buffer, want, cursor.offset);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return -1;
+        if (n > 0) {
+            cursor.offset += n;
+            return n;
+        }
+        if (cursor.dataEnd == noHoles) return 0;
+        cursor.dataEnd = cursor.offset;
+    }
+    return 0;
 }
 
 bool readAllAt(int fd, char* buffer, std::size_t size, off_t offset) {

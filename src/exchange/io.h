@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <sys/types.h>
 
@@ -20,6 +21,17 @@ bool closeFile(int fd);
 
 // Bytes read, 0 at the end of the file, -1 on error.
 ssize_t readSome(int fd, char* buffer, std::size_t size);
+
+// A reader's place in a file whose holes hold no bytes at all: a range
+// that a removal punched out, or that a collapse cut short by a power cut
+// left behind, is skipped rather than read as NUL bytes, so the bytes read
+// are exactly the ones written and not yet removed, in order.
+struct DataCursor {
+    std::int64_t offset;   // the next byte to read; holes count
+    std::int64_t dataEnd;  // where the data at `offset` ends, as last seen
+};
+// Bytes read at the cursor, 0 at the end of the file, -1 on error.
+ssize_t readData(int fd, DataCursor& cursor, char* buffer, std::size_t size);
 
 // Reads exactly `size` bytes at `offset`; false on an error or a short file.
 bool readAllAt(int fd, char* buffer, std::size_t size, off_t offset);

@@ -1,12 +1,16 @@
 // What a restart, or the next cycle, does with the journal of a settlement
-// that was cut short, from every point the removal can stop at.
+// that was cut short, from every point the removal can stop at, and with a
+// journal that is not this exchange directory's own.
 #include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/journal.h"
+#include "exchange/removal.h"
 #include "support.h"
 #include "text/text.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <string>
@@ -31,7 +35,38 @@ void prepare(const ExchangeTest& test, const std::string& settled = records) {
     writeFile(test.path("AccountTrigger.txt"), "1");
 }
 
-Journal journalOf(JournalPhase phase, const SettledBytes& settled) { return Journal{phase, 6, 6, 6, settled}; }
+const char* const ledgerLines[3] = {"20261209\t809\t1141\t1950\n", "20261209\t809\n", "20261209\t1141\n"};
+
+// The journal a settlement of `settled` writes over the ledgers that
+// prepare() leaves: each was 6 bytes before its line.
+Journal journalOf(JournalPhase phase, const SettledBytes& settled) {
+    Journal journal{};
+    journal.phase = phase;
+    journal.settled = settled;
+    journal.way = RemovalWay::Punch;
+    journal.collapseFrom = -1;
+    EXPECT_TRUE(identityOfPath(exchangeDirPath, journal.exchange));
+    for (int i = 0; i < 3; ++i) {
+        JournalLedger& ledger = journal.ledgers[i];
+        EXPECT_TRUE(identityOfPath(ledgerPaths[i], ledger.file));
+        ledger.size = 6;
+        ledger.lineLength = std::strlen(ledgerLines[i]);
+        std::memcpy(ledger.line, ledgerLines[i], ledger.lineLength);
+    }
+    return journal;
+}
+
+// Accumulated.txt as `pieces` at their offsets, with holes between them
+// and up to `size`: what a removal and a power cut can leave.
+void writeWithHoles(const ExchangeTest& test, const std::vector<std::pair<std::int64_t, std::string>>& pieces,
+                    std::int64_t size) {
+    ::unlink(test.path("Accumulated.txt").c_str());
+    int fd = ::open(test.path("Accumulated.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+    for (const auto& [at, bytes] : pieces)
+        ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), at), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+}
 
 std::string recover(bool expectDone = true) {
     StdoutCapture capture = startCapture();
@@ -59,17 +94,27 @@ int openAccumulated(const ExchangeTest& test) { return ::open(test.path("Accumul
 
 TEST_F(JournalRecovery, AJournalReadsBackAsItWasWritten) {
     prepare(*this, std::string("\x01\xff\t \0z", 6) + records);
-    Journal written = journalOf(JournalPhase::Marked, readSettled());
-    written.accountSize = -1;
+    Journal written = journalOf(JournalPhase::Punched, readSettled());
+    written.ledgers[0].size = -1;
+    written.records = written.exchange;
+    written.way = RemovalWay::Cut;
+    written.collapseFrom = 123456789012;
     ASSERT_TRUE(writeJournal(written));
     Journal read{};
-    ASSERT_TRUE(readJournal(read));
-    EXPECT_EQ(read.phase, JournalPhase::Marked);
-    EXPECT_EQ(read.accountSize, -1);
+    ASSERT_EQ(readJournal(read), JournalFound::Ours);
+    EXPECT_EQ(read.phase, JournalPhase::Punched);
+    EXPECT_TRUE(sameFile(read.exchange, written.exchange));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(sameFile(read.ledgers[i].file, written.ledgers[i].file));
+        EXPECT_EQ(read.ledgers[i].size, written.ledgers[i].size);
+        EXPECT_TRUE(sameBytes(std::string_view(read.ledgers[i].line, read.ledgers[i].lineLength), ledgerLines[i]));
+    }
     EXPECT_EQ(read.settled.bytes, written.settled.bytes);
-    EXPECT_EQ(read.settled.inode, written.settled.inode);
     EXPECT_EQ(read.settled.tailHash, written.settled.tailHash);
     EXPECT_TRUE(sameBytes(std::string_view(read.settled.head, 64), std::string_view(written.settled.head, 64)));
+    EXPECT_TRUE(sameFile(read.records, written.records));
+    EXPECT_EQ(read.way, RemovalWay::Cut);
+    EXPECT_EQ(read.collapseFrom, 123456789012);
     EXPECT_FALSE(fileExists(dir.work + "/" + journalNewPath));
 }
 
@@ -80,8 +125,34 @@ TEST_F(JournalRecovery, NoJournalChangesNothing) {
     EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
 }
 
-TEST_F(JournalRecovery, ACutWhileAppendingCutsTheLedgersBackAndKeepsTheRequest) {
+TEST_F(JournalRecovery, AJournalNotOfThisExchangeDirectoryTouchesNothingAndSaysSo) {
+    // Copied in from another exchange directory, of another version, or
+    // torn: in every phase, nothing is cut, removed or handed back, and it
+    // stays for the operator.
+    for (JournalPhase phase : {JournalPhase::Appending, JournalPhase::Recorded}) {
+        for (int kind = 0; kind < 3; ++kind) {
+            SCOPED_TRACE(std::to_string(kind) + (phase == JournalPhase::Appending ? " appending" : " recorded"));
+            prepare(*this);
+            Journal journal = journalOf(phase, readSettled());
+            if (kind == 0) journal.exchange.inode += 1;
+            ASSERT_TRUE(writeJournal(journal));
+            std::string text = readFile(dir.work + "/" + journalPath);
+            if (kind == 1) text.replace(text.find("journal 2"), 9, "journal 3");
+            if (kind == 2) text.resize(text.size() / 2);
+            writeFile(dir.work + "/" + journalPath, text);
+            EXPECT_TRUE(sameBytes(recover(false), line(journalForeignText)));
+            EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "old\t1\n20261209\t809\t1141\t1950\n"));
+            EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+            EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+            EXPECT_TRUE(sameBytes(readFile(dir.work + "/" + journalPath), text));
+        }
+    }
+}
+
+TEST_F(JournalRecovery, ACutWhileAppendingCutsBackExactlyItsOwnLines) {
+    // Cut before the metro line went out: that ledger has nothing to undo.
     prepare(*this);
+    writeFile(path("MetroAccount.txt"), "old\t1\n");
     ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Appending, readSettled())));
     EXPECT_TRUE(sameBytes(recover(), ""));
     EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "old\t1\n"));
@@ -93,9 +164,31 @@ TEST_F(JournalRecovery, ACutWhileAppendingCutsTheLedgersBackAndKeepsTheRequest) 
     EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
 }
 
+TEST_F(JournalRecovery, AnUndoOverLedgersThatAreNoLongerThoseTouchesNone) {
+    // A ledger that ends with other bytes at the recorded size, one that
+    // has grown past its line, one replaced by a copy: no ledger is cut.
+    for (int kind = 0; kind < 3; ++kind) {
+        SCOPED_TRACE(kind);
+        prepare(*this);
+        ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Appending, readSettled())));
+        std::string bus = "old\t1\n20261209\t809\n";
+        if (kind == 0) bus = "old\t1\n20261209\t808\n";
+        if (kind == 1) bus += "20261210\t5\n";
+        if (kind == 2) {
+            ASSERT_EQ(::rename(path("BusAccount.txt").c_str(), path("kept.txt").c_str()), 0);
+        }
+        writeFile(path("BusAccount.txt"), bus);
+        EXPECT_TRUE(sameBytes(recover(false), line(journalLedgersText)));
+        EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "old\t1\n20261209\t809\t1141\t1950\n"));
+        EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), bus));
+        EXPECT_TRUE(sameBytes(readFile(path("MetroAccount.txt")), "old\t1\n20261209\t1141\n"));
+        EXPECT_TRUE(fileExists(dir.work + "/" + journalPath));
+    }
+}
+
 TEST_F(JournalRecovery, ARecordedSettlementIsFinishedKeepingWhatCameAfter) {
     // Small and large settled parts, with and without appends after them:
-    // cut to zero, blanked, or collapsed by blocks.
+    // cut to zero, blanked, or punched and collapsed by blocks.
     for (std::size_t copies : {1, 20000}) {
         for (bool appended : {false, true}) {
             SCOPED_TRACE(std::to_string(copies) + (appended ? " appended" : ""));
@@ -109,51 +202,64 @@ TEST_F(JournalRecovery, ARecordedSettlementIsFinishedKeepingWhatCameAfter) {
             EXPECT_TRUE(sameBytes(recordsLeft(*this), appended ? late : ""));
             std::string left = readFile(path("Accumulated.txt"));
             EXPECT_LT(left.size() - recordsLeft(*this).size(), appended && copies > 1 ? 4096u : settled.size() + 1);
+            EXPECT_EQ(readAsACycle().count, appended ? 1 : 0);
         }
     }
 }
 
 TEST_F(JournalRecovery, ARemovalStoppedAtAnyStepIsFinishedOnce) {
     // Every state the removal passes through, as a kill or a power cut can
-    // leave it: part of the mark, the whole mark, the blanks behind the
-    // last whole block, and the collapse, each with the journal before and
-    // after it learnt of the mark. Identical records make the file look the
-    // same before and after a collapse: only the mark tells them apart.
+    // leave it, with the journal before and after each step: nothing yet;
+    // the blanks behind the last whole block; those and the hole; a
+    // collapse that shifted part of the survivors (a hole between them);
+    // one that shifted all of them but kept the old size (their last
+    // block's zeros, then a hole); a whole collapse. Each time the
+    // survivors, and only they, are left, and read as themselves.
     std::string settled;
     while (settled.size() < 300000) settled += "c1 BUS t 1650 k\n";
-    // step 0: nothing yet; 1: part of the mark; 2: the whole mark; 3: the
-    // blanks behind the last whole block too; 4: removed.
-    for (int step = 0; step <= 4; ++step) {
-        for (bool journalMarked : {false, true}) {
-            // The journal learns of the mark once it is whole on disk, and
-            // nothing is blanked or removed before it has.
-            if (journalMarked != (step >= 3) && step != 2) continue;
-            SCOPED_TRACE("step " + std::to_string(step) + (journalMarked ? ", journal marked" : ""));
+    std::string after;
+    while (after.size() < 3 * 4096 + 100) after += "n" + std::to_string(after.size()) + " METRO t 300 k\n";
+    const auto s = static_cast<std::int64_t>(settled.size());
+    const std::int64_t whole = s / 4096 * 4096, z = s + static_cast<std::int64_t>(after.size());
+    const std::string blanks(static_cast<std::size_t>(s - whole), ' ');
+    const std::string front = blanks + after;  // what a whole collapse leaves
+    for (int step = 0; step <= 5; ++step) {
+        for (JournalPhase phase : {JournalPhase::Recorded, JournalPhase::Removing, JournalPhase::Punched}) {
+            // The journal moves to removing before the first step and to
+            // punched once the hole is on disk, before any collapse.
+            bool reachable = phase == JournalPhase::Recorded   ? step == 0
+                             : phase == JournalPhase::Removing ? step <= 2
+                                                               : step >= 2;
+            if (!reachable) continue;
+            SCOPED_TRACE("step " + std::to_string(step) + " phase " + std::to_string(static_cast<int>(phase)));
             prepare(*this, settled);
-            Journal journal = journalOf(JournalPhase::Recorded, readSettled());
-            appendFile(path("Accumulated.txt"), settled.substr(0, 160));
-            int fd = openAccumulated(*this);
-            std::int64_t written = 0;
-            if (step == 1) {
-                ASSERT_EQ(::pwrite(fd, "\t \t", 3, 0), 3);  // a mark cut short
+            Journal journal = journalOf(phase, readSettled());
+            appendFile(path("Accumulated.txt"), after);
+            ASSERT_TRUE(identityOfPath(accumulatedPath, journal.records));
+            journal.collapseFrom = z;
+            if (step == 1) writeWithHoles(*this, {{0, settled.substr(0, whole)}, {whole, blanks + after}}, z);
+            if (step == 2) writeWithHoles(*this, {{whole, blanks + after}}, z);
+            // Shifted by the leaf: the first two blocks of survivors moved.
+            if (step == 3) writeWithHoles(*this, {{0, front.substr(0, 8192)}, {whole + 8192, front.substr(8192)}}, z);
+            if (step == 4) writeWithHoles(*this, {{0, front}}, z);
+            if (step == 5) writeWithHoles(*this, {{0, front}}, z - whole);
+            if (step >= 1) {
+                ASSERT_TRUE(identityOfPath(accumulatedPath, journal.records));
             }
-            if (step >= 2) {
-                ASSERT_TRUE(markSettled(fd, journal.settled));
-            }
-            if (step == 3) {
-                std::int64_t whole = journal.settled.bytes / 4096 * 4096;
-                std::string blanks(static_cast<std::size_t>(journal.settled.bytes - whole), ' ');
-                ASSERT_EQ(::pwrite(fd, blanks.data(), blanks.size(), whole), static_cast<ssize_t>(blanks.size()));
-            }
-            if (step == 4) {
-                ASSERT_TRUE(cutSettled(fd, journal.settled, written));
-            }
-            ::close(fd);
-            if (journalMarked) journal.phase = JournalPhase::Marked;
             ASSERT_TRUE(writeJournal(journal));
             EXPECT_TRUE(sameBytes(recover(), ""));
             expectHandedBack(*this);
-            EXPECT_TRUE(sameBytes(recordsLeft(*this), settled.substr(0, 160)));
+            EXPECT_TRUE(sameBytes(recordsLeft(*this).substr(0, 40), after.substr(0, 40)));
+
+            // A record appended now is read in step with the survivors,
+            // even one that begins with white space, so that a NUL byte
+            // left before it would be a token of its own.
+            appendFile(path("Accumulated.txt"), "\n" + late);
+            CycleRead left = readAsACycle();
+            const auto survivors = std::count(after.begin(), after.end(), '\n');
+            EXPECT_EQ(left.count, survivors + 1);
+            EXPECT_EQ(left.total, 300 * survivors + 1250);
+            EXPECT_EQ(left.metro, 759 * survivors + 200);
         }
     }
 }
@@ -163,26 +269,35 @@ TEST_F(JournalRecovery, AFileThatChangedIsLeftAloneAndSaysSo) {
     prepare(*this);
     ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Recorded, readSettled())));
     writeFile(path("Accumulated.txt"), fresh);  // rewritten in place by a peer
-    EXPECT_TRUE(sameBytes(recover(), std::string(settledChangedText) + "\n"));
+    EXPECT_TRUE(sameBytes(recover(), line(settledChangedText)));
     EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), fresh));
     expectHandedBack(*this);
+}
 
+TEST_F(JournalRecovery, TheSettledBytesAreKnownByContentWhateverTheInode) {
+    // A copy put in place of the file, as `sed -i` that changed nothing
+    // does: the same bytes, and so the settled records, are removed.
     prepare(*this);
     ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Recorded, readSettled())));
-    // Replaced by a new file; the old one is kept so its inode is not reused.
     ASSERT_EQ(::rename(path("Accumulated.txt").c_str(), path("old.txt").c_str()), 0);
-    writeFile(path("Accumulated.txt"), records);
-    EXPECT_TRUE(sameBytes(recover(), std::string(settledChangedText) + "\n"));
-    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+    writeFile(path("Accumulated.txt"), records + late);
+    EXPECT_TRUE(sameBytes(recover(), ""));
+    expectHandedBack(*this);
+    EXPECT_TRUE(sameBytes(recordsLeft(*this), late));
 }
 
 TEST_F(JournalRecovery, RecordsThatAlreadyLeftAreNotRemovedTwice) {
     // The removal ran, then peers appended the very same bytes again: once
-    // the journal knows of the mark, a front without it means done.
+    // the journal says the settled bytes were punched, they are not looked
+    // for again.
     prepare(*this);
-    Journal journal = journalOf(JournalPhase::Marked, readSettled());
+    Journal journal = journalOf(JournalPhase::Punched, readSettled());
+    ASSERT_TRUE(identityOfPath(accumulatedPath, journal.records));
     ASSERT_TRUE(writeJournal(journal));
-    writeFile(path("Accumulated.txt"), records);
+    int fd = openAccumulated(*this);
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    ASSERT_EQ(::write(fd, records.data(), records.size()), static_cast<ssize_t>(records.size()));
+    ::close(fd);
     EXPECT_TRUE(sameBytes(recover(), ""));
     EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
     expectHandedBack(*this);
@@ -193,7 +308,7 @@ TEST_F(JournalRecovery, AJournalThatCannotBeFinishedStaysAndBlocks) {
     ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Recorded, readSettled())));
     ::unlink(path("Accumulated.txt").c_str());
     ASSERT_EQ(::mkdir(path("Accumulated.txt").c_str(), 0755), 0);
-    EXPECT_TRUE(sameBytes(recover(false), std::string(openFailed) + "\n"));
+    EXPECT_TRUE(sameBytes(recover(false), line(openFailed)));
     EXPECT_TRUE(fileExists(dir.work + "/" + journalPath));
     EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
 }

@@ -1,194 +1,199 @@
 // Recording a settlement and handing the request back, exactly once. Every
-// file must open before anything is written; the journal says what is
-// being done before the first ledger line; the ledger lines are on disk
-// before the journal says the settlement is recorded; from then on it is
-// only ever finished, by the same routine whether the live cycle or a
-// restart gets there: the settled bytes leave Accumulated.txt, the trigger
-// and success files are rewritten and synced, and the journal goes.
+// file must open before anything is written; the journal holds the exact
+// lines before the first is appended; the lines are on disk before the
+// journal says the settlement is recorded; from then on it is only ever
+// finished, by the same routines whether the live cycle or a restart gets
+// there: Reset takes the settled bytes out of Accumulated.txt,
+// FinishSignal rewrites the trigger and success files, and the journal
+// goes.
 #include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/journal.h"
+#include "exchange/removal.h"
 #include "text/text.h"
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The descriptors of one settlement's files, held open from the moment all
-// of them could be opened until the ledger lines are on disk.
-struct SettlementFiles {
-    int account;
-    int bus;
-    int metro;
-    int accumulated;
-    bool ok;  // false once anything failed: nothing more is written
-};
-
-int openReported(const char* path, int flags, SettlementFiles& files) {
-    int fd = openFile(path, flags);
-    if (fd < 0) {
-        printLine(openFailed);
-        files.ok = false;
-    }
-    return fd;
-}
-
 std::int64_t sizeOf(int fd) {
     struct stat st {};
-    return fd >= 0 && ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    return ::fstat(fd, &st) == 0 ? st.st_size : -1;
 }
 
-void openSettlement(SettlementFiles& files) {
-    files = SettlementFiles{-1, -1, -1, -1, true};
-    files.account = openReported(accountPath, O_WRONLY | O_APPEND | O_CREAT, files);
-    files.bus = openReported(busAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
-    files.metro = openReported(metroAccountPath, O_WRONLY | O_APPEND | O_CREAT, files);
+void setLine(JournalLedger& ledger, int length) {
+    ledger.lineLength = length > 0 && static_cast<std::size_t>(length) < ledgerLineRoom
+                            ? static_cast<std::size_t>(length)
+                            : 0;
+}
+
+// The three ledger lines are made before anything is written, so that the
+// journal can hold exactly the bytes each ledger is about to receive.
+void AccumulateRestore(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare, std::int64_t total,
+                       JournalLedger& account) {
+    setLine(account, std::snprintf(account.line, sizeof account.line, "%s\t%" PRId64 "\t%" PRId64 "\t%" PRId64 "\n",
+                                   date, busShare, metroShare, total));
+}
+
+void BusSend(std::int64_t busShare, const char (&date)[9], JournalLedger& bus) {
+    setLine(bus, std::snprintf(bus.line, sizeof bus.line, "%s\t%" PRId64 "\n", date, busShare));
+}
+
+void MetroSend(std::int64_t metroShare, const char (&date)[9], JournalLedger& metro) {
+    setLine(metro, std::snprintf(metro.line, sizeof metro.line, "%s\t%" PRId64 "\n", date, metroShare));
+}
+
+// The descriptors of one settlement's ledgers, held open from the moment
+// all of them and Accumulated.txt could be opened until the lines are on
+// disk.
+struct SettlementFiles {
+    int ledgers[3];
+};
+
+void closeLedgers(SettlementFiles& files) {
+    for (int& fd : files.ledgers) {
+        if (fd >= 0) closeFile(fd);
+        fd = -1;
+    }
+}
+
+bool openLedgers(SettlementFiles& files, Journal& journal) {
+    files = SettlementFiles{{-1, -1, -1}};
+    bool opened = true;
+    for (int i = 0; i < 3; ++i) {
+        files.ledgers[i] = openFile(ledgerPaths[i], O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
+        JournalLedger& ledger = journal.ledgers[i];
+        if (files.ledgers[i] < 0) {
+            printLine(openFailed);
+            opened = false;
+        } else if (!identityOf(files.ledgers[i], ledger.file) || (ledger.size = sizeOf(files.ledgers[i])) < 0) {
+            printLine(openFailed);
+            opened = false;
+        }
+    }
     // Opened only so that a record file that cannot be written stops the
     // settlement before anything is written, and exists for the peers.
-    files.accumulated = openReported(accumulatedPath, O_RDWR | O_CREAT, files);
-}
-
-void closeSettlement(SettlementFiles& files) {
-    // The ledgers were synced before anything depended on them; a close
-    // that fails now is worth a line but loses nothing.
-    for (int fd : {files.account, files.bus, files.metro, files.accumulated}) {
-        if (fd >= 0 && !closeFile(fd) && files.ok) printLine(openFailed);
-    }
-    files.account = files.bus = files.metro = files.accumulated = -1;
-}
-
-void appendLine(SettlementFiles& files, int fd, const char* line, int length) {
-    if (!files.ok) return;
-    if (length < 0 || !writeAll(fd, line, static_cast<std::size_t>(length))) {
+    int accumulated = openFile(accumulatedPath, O_RDWR | O_CREAT | O_NONBLOCK);
+    if (accumulated < 0) {
         printLine(openFailed);
-        files.ok = false;
+        opened = false;
+    } else {
+        closeFile(accumulated);
     }
+    return opened;
 }
 
-void AccumulateRestore(SettlementFiles& files, const char (&date)[9], std::int64_t busShare,
-                       std::int64_t metroShare, std::int64_t total) {
-    char line[96];
-    int length = std::snprintf(line, sizeof line, "%s\t%" PRId64 "\t%" PRId64 "\t%" PRId64 "\n",
-                               date, busShare, metroShare, total);
-    appendLine(files, files.account, line, length);
-}
-
-void BusSend(SettlementFiles& files, std::int64_t busShare, const char (&date)[9]) {
-    char line[48];
-    int length = std::snprintf(line, sizeof line, "%s\t%" PRId64 "\n", date, busShare);
-    appendLine(files, files.bus, line, length);
-}
-
-void MetroSend(SettlementFiles& files, std::int64_t metroShare, const char (&date)[9]) {
-    char line[48];
-    int length = std::snprintf(line, sizeof line, "%s\t%" PRId64 "\n", date, metroShare);
-    appendLine(files, files.metro, line, length);
-}
-
-// The ledger lines, and a ledger or record file this settlement created,
-// on disk before the journal may say so.
-void syncLedgers(SettlementFiles& files) {
-    if (!files.ok) return;
-    if (!syncFile(files.account) || !syncFile(files.bus) || !syncFile(files.metro) ||
-        !syncDirectory(exchangeDirPath)) {
-        printLine(openFailed);
-        files.ok = false;
+// The lines, and a ledger or record file this settlement created, on disk
+// before the journal may say so. A ledger line is one write(2) on an
+// O_APPEND descriptor: whole or not there at all.
+bool appendLines(const SettlementFiles& files, const Journal& journal) {
+    for (int i = 0; i < 3; ++i) {
+        const JournalLedger& ledger = journal.ledgers[i];
+        if (ledger.lineLength == 0 || !writeAll(files.ledgers[i], ledger.line, ledger.lineLength)) return false;
     }
+    for (int fd : files.ledgers)
+        if (!syncFile(fd)) return false;
+    return syncDirectory(exchangeDirPath);
 }
 
-// A ledger cut back to its size before the settlement. One that is gone,
-// or is a device that never kept a byte, has nothing to undo.
-bool cutBack(const char* path, std::int64_t size) {
-    int fd = openFile(path, O_WRONLY);
-    if (fd < 0) return errno == ENOENT;
-    bool ok = true;
-    if (sizeOf(fd) > size) ok = ::ftruncate(fd, size) == 0 && syncFile(fd);
-    return closeFile(fd) && ok;
+// What an undo would do to one ledger: nothing (its line never reached
+// it), cut it back, or nothing at all to any, because the file is not the
+// one the journal names or does not end with exactly the journal's line
+// at the size it recorded.
+enum class Undo : unsigned char { Nothing, CutBack, NotOurs, Failed };
+Undo undoOf(const JournalLedger& ledger, const char* path, int& fd) {
+    fd = openFile(path, O_RDWR | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? Undo::Nothing : Undo::Failed;
+    FileIdentity file{};
+    std::int64_t size = sizeOf(fd);
+    if (!identityOf(fd, file) || size < 0) return Undo::Failed;
+    if (!sameFile(file, ledger.file)) return Undo::NotOurs;
+    if (size == ledger.size) return Undo::Nothing;
+    // The line whole, or a first part of it where a power cut kept only
+    // that much of the write: either way bytes of this settlement alone.
+    std::int64_t added = size - ledger.size;
+    if (added < 0 || added > static_cast<std::int64_t>(ledger.lineLength)) return Undo::NotOurs;
+    char tail[ledgerLineRoom];
+    auto length = static_cast<std::size_t>(added);
+    if (!readAllAt(fd, tail, length, ledger.size)) return Undo::Failed;
+    return std::memcmp(tail, ledger.line, length) == 0 ? Undo::CutBack : Undo::NotOurs;
 }
 
+// Every ledger is looked at before any is cut, so that a journal naming a
+// file that is no longer the one it wrote to touches none of them.
 bool undoSettlement(const Journal& journal) {
-    bool cut = cutBack(accountPath, journal.accountSize);
-    cut = cutBack(busAccountPath, journal.busSize) && cut;
-    cut = cutBack(metroAccountPath, journal.metroSize) && cut;
+    int fds[3];
+    Undo undo[3];
+    bool ours = true, looked = true;
+    for (int i = 0; i < 3; ++i) {
+        undo[i] = undoOf(journal.ledgers[i], ledgerPaths[i], fds[i]);
+        ours = ours && undo[i] != Undo::NotOurs;
+        looked = looked && undo[i] != Undo::Failed;
+    }
+    bool cut = ours && looked;
+    for (int i = 0; i < 3; ++i) {
+        if (cut && undo[i] == Undo::CutBack)
+            cut = ::ftruncate(fds[i], journal.ledgers[i].size) == 0 && syncFile(fds[i]);
+        if (fds[i] >= 0) closeFile(fds[i]);
+    }
+    if (!ours) {
+        printLine(journalLedgersText);
+        return false;
+    }
+    if (!cut) printLine(openFailed);
     return cut && removeJournal();
 }
 
-// Step 5: the settled bytes leave Accumulated.txt. Safe to repeat from any
-// point: the mark, and the journal's knowledge of it, say how far it got.
-bool removeSettledBytes(Journal& journal) {
-    if (journal.settled.bytes <= 0) return true;
-    int fd = openFile(accumulatedPath, O_RDWR);
-    if (fd < 0) {
-        if (errno != ENOENT) return false;
-        printLine(settledChangedText);
-        return true;
-    }
-    bool locked = lockAppenders(fd);
-    bool ok = true;
-    std::int64_t written = 0;
-    switch (findSettled(fd, journal.settled, journal.phase == JournalPhase::Marked)) {
-    case SettledPlace::Changed:
-        // Replaced or rewritten by a peer: what is there was never settled.
-        printLine(settledChangedText);
-        break;
-    case SettledPlace::Untouched:
-        ok = markSettled(fd, journal.settled);
-        [[fallthrough]];
-    case SettledPlace::Marked:
-        if (ok && journal.phase != JournalPhase::Marked) {
-            journal.phase = JournalPhase::Marked;
-            ok = writeJournal(journal);
-        }
-        ok = ok && cutSettled(fd, journal.settled, written);
-        break;
-    case SettledPlace::Gone:
-        break;
-    }
-    if (locked) unlockAppenders(fd);
-    return closeFile(fd) && ok;
-}
-
-// Step 6: on disk before the journal goes, so that a power cut can never
-// bring back a request that was already answered. One that fails keeps the
+// On disk before the journal goes, so that a power cut can never bring
+// back a request that was already answered. One that fails keeps the
 // journal, and is tried again, rather than leave a request that the next
 // cycle would settle a second time with nothing.
-bool handBack() {
+bool FinishSignal() {
     bool trigger = writeWholeFile(triggerPath, "0");
     bool success = writeWholeFile(successPath, "1");
     return syncDirectory(exchangeDirPath) && trigger && success;
 }
 
 bool finishSettlement(Journal& journal) {
-    return removeSettledBytes(journal) && handBack() && removeJournal();
+    bool done = Reset(journal) && FinishSignal() && removeJournal();
+    if (!done) printLine(openFailed);
+    return done;
 }
 
 }  // namespace
 
 void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
                       std::int64_t total, const SettledBytes& settled) {
+    Journal journal{};
+    journal.phase = JournalPhase::Appending;
+    journal.settled = settled;
+    journal.way = RemovalWay::Punch;
+    journal.collapseFrom = -1;
+    AccumulateRestore(date, busShare, metroShare, total, journal.ledgers[0]);
+    BusSend(busShare, date, journal.ledgers[1]);
+    MetroSend(metroShare, date, journal.ledgers[2]);
     SettlementFiles files{};
-    openSettlement(files);
-    Journal journal{JournalPhase::Appending, sizeOf(files.account), sizeOf(files.bus), sizeOf(files.metro),
-                    settled};
-    if (files.ok && !writeJournal(journal)) {
+    bool recorded = openLedgers(files, journal);
+    if (recorded && (!identityOfPath(exchangeDirPath, journal.exchange) || !writeJournal(journal))) {
         printLine(openFailed);
-        files.ok = false;
+        recorded = false;
     }
-    AccumulateRestore(files, date, busShare, metroShare, total);
-    BusSend(files, busShare, date);
-    MetroSend(files, metroShare, date);
-    syncLedgers(files);
-    if (files.ok) {
+    if (recorded && !appendLines(files, journal)) {
+        printLine(openFailed);
+        recorded = false;
+    }
+    if (recorded) {
         journal.phase = JournalPhase::Recorded;
         if (!writeJournal(journal)) printLine(openFailed);
     }
-    closeSettlement(files);
+    closeLedgers(files);
     // Whatever happened, the journal on disk now says what is left to do:
     // nothing, an undo, or the rest of a recorded settlement.
     settlePending();
@@ -196,15 +201,25 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
 
 bool settlePending() {
     Journal journal{};
-    if (!readJournal(journal)) {
+    switch (readJournal(journal)) {
+    case JournalFound::None:
+        return true;
+    case JournalFound::Unknown:
         // Every journal is whole before it is renamed into place, so one
-        // that is there but cannot be read is not ours to guess at: the
-        // operator is told, and nothing new is settled over it.
-        if (::access(journalPath, F_OK) != 0) return true;
+        // that cannot be read is not ours to guess at.
+        printLine(journalForeignText);
+        return false;
+    case JournalFound::Ours:
+        break;
+    }
+    FileIdentity exchange{};
+    if (!identityOfPath(exchangeDirPath, exchange)) {
         printLine(openFailed);
         return false;
     }
-    bool done = journal.phase == JournalPhase::Appending ? undoSettlement(journal) : finishSettlement(journal);
-    if (!done) printLine(openFailed);
-    return done;
+    if (!sameFile(exchange, journal.exchange)) {
+        printLine(journalForeignText);
+        return false;
+    }
+    return journal.phase == JournalPhase::Appending ? undoSettlement(journal) : finishSettlement(journal);
 }

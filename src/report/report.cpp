@@ -46,3 +46,15 @@ void showJournalFailure() {
     printLine(journalFailedText);
     holdFailure();
 }
+
+void showReadFailure() {
+    clearScreen();
+    printLine(openFailedRecords);
+    holdFailure();
+}
+
+void showAnotherSettler() {
+    clearScreen();
+    printText(anotherSettlerText);
+    flushConsole();
+}

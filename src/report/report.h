@@ -18,3 +18,11 @@ void holdFailure();
 // Shown instead of the report when no journal can be written: nothing is
 // settled, and the screen says why.
 void showJournalFailure();
+
+// Shown instead of the report when the records could not be read whole:
+// nothing is settled, and the request stays for the next cycle.
+void showReadFailure();
+
+// The screen of a program that finds another serving the exchange
+// directory: cleared and shown again every cycle, like the idle screen.
+void showAnotherSettler();
