@@ -1,6 +1,7 @@
 // The fault matrix: the real program when an exchange file is missing or
 // cannot be written, or when it is stopped in the middle of a settlement.
 #include "program.h"
+#include "scene.h"
 #include "text/text.h"
 
 #include <csignal>
@@ -225,4 +226,61 @@ TEST_F(Faults, NoJournalNoSettlementAndTheScreenSaysWhy) {
     stopProgram(program);
     EXPECT_EQ(countOf(outputOf(program), settledText), 1u);
     expectSettledOnce(*this);
+}
+
+TEST_F(Faults, AReadErrorOnTheRecordsOrTheirFingerprintFailsTheSettlementAndItIsRetried) {
+    // One EIO on the n-th pread of the record file: the records' read, the
+    // fingerprint taken under the lock, the check before the removal. The
+    // settlement is refused or held, never made of part of the file or
+    // left as if the file had changed; the next try settles it once.
+    std::string parent = dir.root + "/../scenes";
+    for (int n : {1, 2, 3}) {
+        SCOPED_TRACE("pread " + std::to_string(n));
+        Scene scene = makeScene(parent, "p" + std::to_string(n));
+        writeFile(inScene(scene, "Time.txt"), "20261209");
+        writeFile(inScene(scene, "Accumulated.txt"), records);
+        writeFile(inScene(scene, "AccountTrigger.txt"), "1");
+        // Only the record file's calls: the loader and others pread too.
+        pid_t pid = startIn(scene, {"strace", "-qq", "-o", "/dev/null", "-P", inScene(scene, "Accumulated.txt"),
+                                    "-e", "trace=pread64", "-e",
+                                    "inject=pread64:error=EIO:when=" + std::to_string(n)});
+        ASSERT_TRUE(waitUntil([&] { return handedBack(scene); }, 30));
+        stopIn(pid);
+        std::string out = readFile(scene.out);
+        EXPECT_NE(out.find(n < 3 ? line(openFailedRecords) : line(openFailed)), std::string::npos);
+        EXPECT_EQ(out.find(settledChangedText), std::string::npos);
+        EXPECT_TRUE(sameBytes(readFile(inScene(scene, "Account.txt")), accountLine));
+        EXPECT_TRUE(sameBytes(readFile(inScene(scene, "Accumulated.txt")), ""));
+    }
+}
+
+TEST_F(Faults, AJournalCopiedFromAnotherExchangeDirectoryTouchesNothing) {
+    // A settlement elsewhere killed while appending its ledger lines leaves
+    // a journal that would cut its ledgers back; copied with its working
+    // directory next to another exchange directory, it must cut nothing
+    // there, say so, and hold settling until the operator takes it away.
+    std::string parent = dir.root + "/../scenes";
+    Scene elsewhere = makeScene(parent, "elsewhere");
+    writeFile(inScene(elsewhere, "Accumulated.txt"), records);
+    writeFile(inScene(elsewhere, "AccountTrigger.txt"), "1");
+    // Killed at the fsync of the first ledger: journal "appending" on disk.
+    pid_t killed = startIn(elsewhere, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=fsync", "-e",
+                                       "inject=fsync:signal=SIGKILL:when=3"});
+    ASSERT_TRUE(waitUntil([&] { return fileExists(elsewhere.work + "/fare-settle.journal"); }, 30));
+    endsWithin(killed, 10);
+
+    prepare(*this);
+    const std::string earlier = "20261207\t1268\t382\t1650\n20261208\t1268\t382\t1650\n";
+    writeFile(path("Account.txt"), earlier);
+    std::filesystem::copy_file(elsewhere.work + "/fare-settle.journal", dir.work + "/fare-settle.journal");
+    Program program = startProgram(*this);
+    ASSERT_TRUE(waitUntil([&] { return countOf(outputOf(program), line(journalForeignText)) >= 2; }));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), earlier));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), records));
+    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+
+    std::filesystem::remove(dir.work + "/fare-settle.journal");
+    ASSERT_TRUE(waitUntil([&] { return succeeded(*this); }));
+    stopProgram(program);
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), earlier + accountLine));
 }

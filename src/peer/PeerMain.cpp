@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     } commands[] = {
         {"date", peerDate},       {"tap", peerTap},   {"generate", peerGenerate},
         {"request", peerRequest}, {"wait", peerWait}, {"ledgers", peerLedgers},
+        {"status", peerStatus},
     };
     for (const auto& c : commands) {
         if (command != c.name) continue;

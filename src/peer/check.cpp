@@ -320,11 +320,13 @@ int peerCheck(const std::string& dir, const Args& args) {
     std::int64_t bytes = 0;
     bool controls = false;
     ssize_t n;
-    while ((n = readSome(fd, buffer.data(), buffer.size())) > 0) {
+    // Holes are read as a settlement reads them: as no bytes at all.
+    DataCursor cursor{};
+    while ((n = readData(fd, cursor, buffer.data(), buffer.size())) > 0) {
         scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
         const auto* block = reinterpret_cast<const unsigned char*>(buffer.data());
         controls = controls || hasControlBytes(block, block + n);
-        bytes += n;
+        bytes = cursor.offset;
         std::size_t counted = countedRecords(scan);
         divide(money, records, counted);
         dropRecords(scan, counted);
@@ -337,8 +339,10 @@ int peerCheck(const std::string& dir, const Args& args) {
 
     // Then, only when something is, the same bytes once more, walked token
     // by token to tell where.
-    for (std::int64_t at = 0; amiss && !readFailed && at < bytes; at += n) {
-        n = ::pread(fd, buffer.data(), static_cast<std::size_t>(std::min<std::int64_t>(bytes - at, checkBlock)), at);
+    DataCursor again{};
+    while (amiss && !readFailed && again.offset < bytes) {
+        n = readData(fd, again, buffer.data(),
+                     static_cast<std::size_t>(std::min<std::int64_t>(bytes - again.offset, checkBlock)));
         if (n <= 0) {
             readFailed = true;
             break;

@@ -2,6 +2,7 @@
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/scan.h"
+#include "exchange/serving.h"
 #include "peer/peer.h"
 #include "text/peer.h"
 
@@ -214,4 +215,30 @@ int peerWait(const std::string& dir, const Args& args) {
             std::printf(peerLedgerLine, fileNameOf(ledger), line.c_str());
     }
     return peerOk;
+}
+
+int peerStatus(const std::string& dir, const Args& args) {
+    if (!args.empty()) return peerError(peerBadInput, peerTooMany, "status", args[0].c_str());
+    Serving serving = exchangeServed(dir.c_str());
+    if (serving == Serving::Served) std::printf(peerStatusServed, dir.c_str());
+    if (serving == Serving::Free) std::printf(peerStatusFree, dir.c_str());
+    if (serving == Serving::Unknown) std::printf(peerStatusUnknown, dir.c_str());
+    // The flag files as they are, unprintable bytes escaped.
+    for (const char* path : {triggerPath, successPath}) {
+        std::string name = exchangeFile(dir, path);
+        std::string shown = fs::exists(name) ? "'" : peerStatusMissing;
+        if (fs::exists(name)) {
+            for (char c : readSmall(name)) {
+                char escaped[8];
+                auto u = static_cast<unsigned char>(c);
+                std::snprintf(escaped, sizeof escaped, u >= 0x20 && u < 0x7f ? "%c" : "\\x%02x", u);
+                shown += escaped;
+            }
+            shown += "'";
+        }
+        std::printf(peerStatusFile, fileNameOf(path), shown.c_str());
+    }
+    std::string last = lastLine(exchangeFile(dir, accountPath));
+    std::printf(peerStatusFile, fileNameOf(accountPath), last.empty() ? peerStatusNoLine : last.c_str());
+    return serving == Serving::Served ? peerOk : peerFailed;
 }

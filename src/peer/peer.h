@@ -36,6 +36,7 @@ int peerRequest(const std::string& dir, const Args& args);
 int peerWait(const std::string& dir, const Args& args);
 int peerLedgers(const std::string& dir, const Args& args);
 int peerCheck(const std::string& dir, const Args& args);
+int peerStatus(const std::string& dir, const Args& args);
 
 // What the generator produced, summed by the peer's own fare table.
 struct FareSums {

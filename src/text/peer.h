@@ -16,6 +16,8 @@ inline constexpr char peerUsage[] =
     "  ledgers                     show the ledgers as one table and check them\n"
     "  check [--list] [FILE]       what a settlement would make of FILE (default\n"
     "                              Accumulated.txt) now, and what would garble it\n"
+    "  status                      whether a settlement program serves DIR, the\n"
+    "                              trigger and success files, the last ledger line\n"
     "DIR defaults to ../.., the directory fare-settle watches from here.\n";
 
 // Printed after "fare-peer: " on standard error; the exit status is 2 for
@@ -59,6 +61,14 @@ inline constexpr char peerTableSum[] = "%5s  %-8s %15lld %15lld %15lld\n";
 inline constexpr char peerNoLedgers[] = "no settlement recorded yet\n";
 inline constexpr char peerAgree[] = "the three ledgers agree\n";
 inline constexpr char peerDisagree[] = "DISAGREE: %s\n";
+
+// fare-peer status.
+inline constexpr char peerStatusServed[] = "settlement program: serving %s\n";
+inline constexpr char peerStatusFree[] = "settlement program: NONE serves %s\n";
+inline constexpr char peerStatusUnknown[] = "settlement program: cannot tell (%s cannot be locked here)\n";
+inline constexpr char peerStatusFile[] = "%-19s %s\n";
+inline constexpr char peerStatusMissing[] = "(missing)";
+inline constexpr char peerStatusNoLine[] = "(no settlement recorded)";
 
 // fare-peer check.
 inline constexpr char peerCheckHead[] = "%s: %lld records in %lld bytes\n";
