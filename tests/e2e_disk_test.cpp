@@ -179,7 +179,13 @@ std::string tryState(const std::string& base, const std::vector<Entry>& log, con
                readFile(inScene(scene, "AccountTrigger.txt")) != "1" &&
                readFile(scene.out).find(idleText) != std::string::npos;
     };
-    if (!waitUntil(calm, 40)) fault = "never came to rest";
+    if (!waitUntil(calm, 60)) {
+        // What it was stuck on: its last screen and the journal's phase.
+        std::string out = readFile(scene.out), journal = readFile(scene.work + "/fare-settle.journal");
+        fault = "never came to rest; last output " + hex(out.substr(out.size() > 48 ? out.size() - 48 : 0)) +
+                "; journal " + journal.substr(0, journal.find('\n', 22)) + "; trigger " +
+                readFile(inScene(scene, "AccountTrigger.txt"));
+    }
     if (fault.empty()) {
         requestIn(scene);
         if (!waitUntil([&] { return handedBack(scene); }, 40)) fault = "one more request was not settled";

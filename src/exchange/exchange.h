@@ -19,27 +19,31 @@
 //                       directory: ours alone.
 //
 // A settlement goes, in this order:
+//   0. the exchange directory is held (flock on the directory itself), so
+//      that no second settlement program, from any working directory,
+//      reads or writes anything here;
 //   1. open the three ledgers and Accumulated.txt; any failure: nothing is
 //      written and the request stays;
-//   2. journal "appending": the ledgers' sizes and the settled bytes;
+//   2. journal "appending": the exchange directory, each ledger's identity,
+//      size and exact line, and the settled bytes' fingerprint;
 //   3. one line to each ledger, each in one write(2); fsync the ledgers and
 //      the exchange directory (a ledger may have just been created);
 //   4. journal "recorded": from here the settlement is committed and only
-//      goes forward; a failure before it cuts the ledgers back;
-//   5. under flock(LOCK_EX): a mark of blanks over the first settled bytes,
-//      fsync; journal "marked"; then the settled bytes go: cut to zero when
-//      nothing was appended, else whole blocks collapsed from the front and
-//      the rest overwritten with blanks; fsync;
-//   6. "0" into the trigger file, "1" into the success file, each fsynced,
-//      and the exchange directory fsynced;
+//      goes forward; a failure before it cuts back exactly its own lines;
+//   5. Reset, under flock(LOCK_EX): the settled bytes found by content,
+//      journal "removing"; cut to zero when nothing follows them, else the
+//      whole blocks punched out and the rest blanked, fsync, journal
+//      "punched", then the punched blocks collapsed away; fsync;
+//   6. FinishSignal: "0" into the trigger file, "1" into the success file,
+//      each fsynced, and the exchange directory fsynced;
 //   7. the journal is removed.
 // Steps 5 to 7 are one routine that the live cycle and a restart share.
 //
 // What is atomic: each ledger line (one O_APPEND write); a peer's record
 // (one O_APPEND write); every journal (written aside, fsynced, renamed);
-// the collapse of a range, which the kernel does under the same inode lock
-// as an O_APPEND write. The mark tells a repeat of step 5 whether its
-// destructive part already ran: it is there until then and gone after.
+// a cut to zero. A collapse is atomic towards appenders but not towards a
+// power cut, so it only ever runs over a hole: whatever part of it a cut
+// leaves undone reads, hole skipped, as the same records in order.
 #pragma once
 
 #include <cstddef>
