@@ -164,6 +164,29 @@ TEST_F(JournalRecovery, ACutWhileAppendingCutsBackExactlyItsOwnLines) {
     EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
 }
 
+TEST_F(JournalRecovery, ACutThatKeptALedgersSizeButNotItsBytesIsUndone) {
+    // The line grew the file, but some or all of its bytes never reached
+    // the disk and read as NUL bytes: still this settlement's own.
+    const std::string bus = "20261209\t809\n";
+    for (const std::string& tail : {std::string(bus.size(), '\0'), bus.substr(0, 4) + std::string(bus.size() - 4, '\0'),
+                                    std::string(4, '\0')}) {
+        SCOPED_TRACE(hex(tail));
+        prepare(*this);
+        ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Appending, readSettled())));
+        writeFile(path("BusAccount.txt"), "old\t1\n" + tail);
+        EXPECT_TRUE(sameBytes(recover(), ""));
+        for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"})
+            EXPECT_TRUE(sameBytes(readFile(path(name)), "old\t1\n")) << name;
+        EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
+    }
+    // NUL bytes past the line's length are not.
+    prepare(*this);
+    ASSERT_TRUE(writeJournal(journalOf(JournalPhase::Appending, readSettled())));
+    writeFile(path("BusAccount.txt"), "old\t1\n" + bus + std::string(1, '\0'));
+    EXPECT_TRUE(sameBytes(recover(false), line(journalLedgersText)));
+    EXPECT_TRUE(fileExists(dir.work + "/" + journalPath));
+}
+
 TEST_F(JournalRecovery, AnUndoOverLedgersThatAreNoLongerThoseTouchesNone) {
     // A ledger that ends with other bytes at the recorded size, one that
     // has grown past its line, one replaced by a copy: no ledger is cut.

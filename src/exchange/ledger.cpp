@@ -118,12 +118,17 @@ Undo undoOf(const JournalLedger& ledger, const char* path, int& fd) {
     if (size == ledger.size) return Undo::Nothing;
     // The line whole, or a first part of it where a power cut kept only
     // that much of the write: either way bytes of this settlement alone.
+    // A cut can also keep the new size of a block that was written in
+    // place but not its bytes (ext4 orders data only for new blocks), so
+    // that some of the line reads as NUL bytes, which no line holds.
     std::int64_t added = size - ledger.size;
     if (added < 0 || added > static_cast<std::int64_t>(ledger.lineLength)) return Undo::NotOurs;
     char tail[ledgerLineRoom];
     auto length = static_cast<std::size_t>(added);
     if (!readAllAt(fd, tail, length, ledger.size)) return Undo::Failed;
-    return std::memcmp(tail, ledger.line, length) == 0 ? Undo::CutBack : Undo::NotOurs;
+    for (std::size_t i = 0; i < length; ++i)
+        if (tail[i] != ledger.line[i] && tail[i] != '\0') return Undo::NotOurs;
+    return Undo::CutBack;
 }
 
 // Every ledger is looked at before any is cut, so that a journal naming a
