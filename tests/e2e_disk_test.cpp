@@ -73,23 +73,41 @@ std::string makeImage(const std::string& path, const std::string& fsType) {
     return path;
 }
 
-// Attached and mounted; empty on failure.
+// Attached and mounted, the device's name; empty on failure, with what
+// losetup or mount said in `why`. The type is named, never probed: loop
+// devices pass between the ext4 and the xfs proofs running at once, and a
+// probe's cache can still hold the other file system for a device. Every
+// test process takes devices from one pool, so a device can be taken
+// between losetup finding it free and attaching it: a few tries.
 // States of one xfs image share its UUID, which xfs refuses twice unless
 // told to ignore it.
-std::string mountImage(const std::string& image, const std::string& at) {
+std::string mountImage(const std::string& image, const std::string& at, const std::string& fsType,
+                       std::string* why = nullptr) {
     fs::create_directories(at);
-    std::string dev = trimmed(commandOutput("losetup -f --show " + image + " 2>/dev/null"));
-    if (dev.empty()) return "";
-    std::string type = trimmed(commandOutput("blkid -o value -s TYPE " + dev));
-    if (!run("mount " + std::string(type == "xfs" ? "-o nouuid " : "") + dev + " " + at)) {
+    std::string said;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
+        std::string dev = trimmed(commandOutput("losetup -f --show " + image + " 2>&1"));
+        if (dev.rfind("/dev/", 0) != 0) {
+            said = "losetup: " + dev;
+            continue;
+        }
+        said = trimmed(commandOutput("mount -t " + fsType + (fsType == "xfs" ? " -o nouuid " : " ") + dev + " " +
+                                     at + " 2>&1 && echo mounted"));
+        if (said.size() >= 7 && said.compare(said.size() - 7, 7, "mounted") == 0) return dev;
         run("losetup -d " + dev);
-        return "";
     }
-    return dev;
+    if (why != nullptr) *why = said;
+    return "";
 }
 
+// A mount that stays busy (a process that did not end still in it) is
+// detached lazily, so that the scratch directory can still be removed.
 void unmountImage(const std::string& dev, const std::string& at) {
-    for (int i = 0; i < 50 && !run("umount " + at); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    bool gone = false;
+    for (int i = 0; i < 50 && !(gone = run("umount " + at)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!gone) run("umount -l " + at);
     run("losetup -d " + dev);
 }
 
@@ -158,7 +176,7 @@ struct Outcome {
 
 // Rebuilds one state, starts the program on it, asks once more, and says
 // what is wrong with the money, if anything.
-std::string tryState(const std::string& base, const std::vector<Entry>& log, const State& state,
+std::string tryState(const std::string& fsType, const std::string& base, const std::vector<Entry>& log, const State& state,
                      const Appended& appended, const std::string& scratch) {
     std::string image = scratch + ".img", at = scratch + ".mnt";
     run("cp --sparse=always " + base + " " + image);
@@ -169,8 +187,8 @@ std::string tryState(const std::string& base, const std::vector<Entry>& log, con
     for (std::size_t i = 0; i < state.upto; ++i) apply(log[i]);
     for (std::size_t i : state.extra) apply(log[i]);
     ::close(fd);
-    std::string dev = mountImage(image, at);
-    if (dev.empty()) return "the file system does not mount";
+    std::string why, dev = mountImage(image, at, fsType, &why);
+    if (dev.empty()) return "the file system does not mount: " + why;
     Scene scene{at + "/exchange", at + "/exchange/run/settle", scratch + ".out"};
     std::string fault;
     pid_t pid = startIn(scene);
@@ -226,7 +244,7 @@ void everyCrashState(const std::string& fsType) {
     // spread over hundreds of extents: the free space is first cut into
     // one-block gaps (filled with one-block files, every other one then
     // removed), and the records written into them a block at a time.
-    std::string dev = mountImage(image, mnt);
+    std::string dev = mountImage(image, mnt, fsType);
     ASSERT_FALSE(dev.empty());
     std::string root = mnt + "/exchange";
     fs::create_directories(root + "/run/settle");
@@ -278,7 +296,7 @@ void everyCrashState(const std::string& fsType) {
         ::_exit(127);
     }
     ASSERT_TRUE(waitUntil([&] { return fileExists(fmnt + "/disk.img"); }, 10));
-    dev = mountImage(fmnt + "/disk.img", mnt);
+    dev = mountImage(fmnt + "/disk.img", mnt, fsType);
     ASSERT_FALSE(dev.empty());
     std::atomic<bool> forcing{true};
     std::thread forcer([&] {
@@ -353,7 +371,7 @@ void everyCrashState(const std::string& fsType) {
     for (int k = 0; k < 4; ++k) {
         workers.emplace_back([&, k] {
             for (std::size_t i; (i = next++) < chosen.size();) {
-                std::string fault = tryState(base, entries, chosen[i], appended, w + "/s" + std::to_string(k));
+                std::string fault = tryState(fsType, base, entries, chosen[i], appended, w + "/s" + std::to_string(k));
                 std::lock_guard<std::mutex> guard(lock);
                 if (!fault.empty()) ++wrong;
                 EXPECT_EQ(fault, "") << fsType << " state at log entry " << chosen[i].upto << " of "
@@ -388,7 +406,7 @@ TEST(RealDisk, ASettlementKilledThenRemountedThroughAnotherDeviceIsFinishedOnce)
     fs::remove_all(w);
     fs::create_directories(w);
     std::string image = makeImage(w + "/disk.img", "ext4"), mnt = w + "/mnt";
-    std::string dev = mountImage(image, mnt);
+    std::string dev = mountImage(image, mnt, "ext4");
     ASSERT_FALSE(dev.empty());
     Scene scene = makeScene(mnt, "s");
     scene.out = w + "/out";
@@ -407,7 +425,7 @@ TEST(RealDisk, ASettlementKilledThenRemountedThroughAnotherDeviceIsFinishedOnce)
     std::string holder = w + "/holder.img";
     run("truncate -s 1M " + holder);
     std::string taken = trimmed(commandOutput("losetup -f --show " + holder));
-    dev = mountImage(image, mnt);
+    dev = mountImage(image, mnt, "ext4");
     ASSERT_FALSE(dev.empty());
     struct stat after {};
     ASSERT_EQ(::stat(inScene(scene, "Accumulated.txt").c_str(), &after), 0);
