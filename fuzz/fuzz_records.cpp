@@ -82,14 +82,25 @@ Read streamed(const std::string& s, std::size_t block) {
     std::vector<FareRecord> table;
     RecordScan scan;
     startRecords(scan, table);
+    auto take = [&](std::size_t n) {
+        read.records.insert(read.records.end(), table.begin(), table.begin() + static_cast<std::ptrdiff_t>(n));
+        dropRecords(scan, n);
+    };
     for (std::size_t at = 0; at < s.size(); at += block) {
         scanRecords(scan, s.data() + at, std::min(block, s.size() - at));
-        std::size_t counted = countedRecords(scan);
-        read.records.insert(read.records.end(), table.begin(), table.begin() + static_cast<std::ptrdiff_t>(counted));
-        dropRecords(scan, counted);
+        take(readyRecords(scan));
     }
     read.count = finishRecords(scan);
-    read.records.insert(read.records.end(), table.begin(), table.end());
+    take(table.size());
+    if (needsSecondPass(scan, read.count)) {
+        startSecondPass(scan, read.count);
+        for (std::size_t at = 0; at < s.size() && !secondPassDone(scan); at += block) {
+            scanRecords(scan, s.data() + at, std::min(block, s.size() - at));
+            take(readyRecords(scan));
+        }
+        finishRecords(scan);
+        take(table.size());
+    }
     for (const FareRecord& r : read.records) read.total += static_cast<std::uint64_t>(r.amount);
     return read;
 }

@@ -69,11 +69,19 @@ bool AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& recordCount
     }
     dropRecords(snapshot.scan, snapshot.handed);
     for (;;) {
-        ssize_t n = readData(snapshot.fd, snapshot.cursor, snapshot.buffer.data(), snapshot.buffer.size());
+        // A second pass reads exactly the bytes the first one settled, and
+        // no further than the last counted record.
+        std::size_t want = snapshot.buffer.size();
+        if (snapshot.secondPass)
+            want = secondPassDone(snapshot.scan)
+                       ? 0
+                       : static_cast<std::size_t>(std::min<std::int64_t>(
+                             snapshot.settled.bytes - snapshot.cursor.offset, static_cast<std::int64_t>(want)));
+        ssize_t n = want == 0 ? 0 : readData(snapshot.fd, snapshot.cursor, snapshot.buffer.data(), want);
         if (n > 0) {
             scanRecords(snapshot.scan, snapshot.buffer.data(), static_cast<std::size_t>(n));
-            snapshot.settled.bytes = snapshot.cursor.offset;
-            snapshot.handed = countedRecords(snapshot.scan);
+            if (!snapshot.secondPass) snapshot.settled.bytes = snapshot.cursor.offset;
+            snapshot.handed = readyRecords(snapshot.scan);
             break;
         }
         // The end of the file may be a peer's write still being copied in:
@@ -85,11 +93,26 @@ bool AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& recordCount
             snapshot.locked = lockAppenders(snapshot.fd);
             continue;
         }
-        // Taken before the lock is let go, and so of exactly the bytes read.
-        if (n < 0 || !fingerprintSettled(snapshot.fd, snapshot.settled)) snapshot.failed = true;
-        if (snapshot.locked) unlockAppenders(snapshot.fd);
+        if (n < 0) snapshot.failed = true;
+        if (!snapshot.secondPass) {
+            // Taken before the lock is let go, and so of exactly the bytes read.
+            if (!snapshot.failed && !fingerprintSettled(snapshot.fd, snapshot.settled)) snapshot.failed = true;
+            if (snapshot.locked) unlockAppenders(snapshot.fd);
+            snapshot.recordCount = finishRecords(snapshot.scan);
+            if (!snapshot.failed && needsSecondPass(snapshot.scan, snapshot.recordCount)) {
+                startSecondPass(snapshot.scan, snapshot.recordCount);
+                snapshot.secondPass = true;
+                snapshot.cursor = DataCursor{};
+                continue;
+            }
+        } else {
+            finishRecords(snapshot.scan);
+            // The second pass settles what the first one counted only if the
+            // bytes are still the ones fingerprinted.
+            if (!snapshot.failed && matchSettled(snapshot.fd, snapshot.settled) != SettledMatch::Same)
+                snapshot.failed = true;
+        }
         closeSnapshot(snapshot);
-        snapshot.recordCount = finishRecords(snapshot.scan);
         snapshot.handed = records.size();
         snapshot.finished = true;
         break;

@@ -22,6 +22,7 @@ struct AccumulatedSnapshot {
     std::vector<char> buffer;
     bool atEnd;          // the read reached the end once: the rest is read under the lock
     bool locked;         // the appenders' lock is held
+    bool secondPass;     // reading the settled bytes again (see needsSecondPass)
     bool finished;       // read to the end and closed
     std::size_t handed;  // records handed out by the last read, dropped by the next
     std::int64_t recordCount;  // whole records in what was read, known once finished

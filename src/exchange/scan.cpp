@@ -311,6 +311,7 @@ void scanDate(DateScan& scan, const char* data, std::size_t size) {
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records) {
     scan = RecordScan{};
     scan.records = &records;
+    scan.known = -1;
     scan.step = RecordStep::Space;
 }
 
@@ -417,15 +418,47 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
     store(scan, at, current);
 }
 
-std::size_t countedRecords(const RecordScan& scan) {
-    std::int64_t counted = scan.tokens / 5 - scan.dropped;
-    return std::min(scan.records->size(), static_cast<std::size_t>(std::max<std::int64_t>(counted, 0)));
+std::size_t readyRecords(RecordScan& scan) {
+    std::vector<FareRecord>& records = *scan.records;
+    bool firstPass = scan.known < 0;
+    if (firstPass && scan.overflowed) {
+        dropRecords(scan, records.size());
+        return 0;
+    }
+    // A second pass reads again the records the first one handed out.
+    if (scan.dropped < scan.handFrom)
+        dropRecords(scan, std::min(records.size(), static_cast<std::size_t>(scan.handFrom - scan.dropped)));
+    std::int64_t counted = (firstPass ? scan.tokens / 5 : scan.known) - scan.dropped;
+    std::size_t ready = std::min(records.size(), static_cast<std::size_t>(std::max<std::int64_t>(counted, 0)));
+    if (firstPass && records.size() - ready > surplusRoom) {
+        scan.overflowed = true;
+        scan.handFrom = scan.dropped + static_cast<std::int64_t>(ready);
+    }
+    return ready;
 }
 
 void dropRecords(RecordScan& scan, std::size_t count) {
+    // Past the surplus, a first pass keeps nothing: what it drops now, the
+    // second pass reads again.
+    if (scan.known < 0 && scan.overflowed) count = scan.records->size();
     scan.records->erase(scan.records->begin(), scan.records->begin() + static_cast<std::ptrdiff_t>(count));
     scan.dropped += static_cast<std::int64_t>(count);
 }
+
+bool needsSecondPass(const RecordScan& scan, std::int64_t count) {
+    return scan.known < 0 && scan.overflowed && scan.handFrom < count;
+}
+
+void startSecondPass(RecordScan& scan, std::int64_t count) {
+    std::vector<FareRecord>& records = *scan.records;
+    std::int64_t from = scan.handFrom;
+    records.clear();
+    startRecords(scan, records);
+    scan.known = count;
+    scan.handFrom = from;
+}
+
+bool secondPassDone(const RecordScan& scan) { return scan.known >= 0 && scan.dropped >= scan.known; }
 
 std::int64_t finishRecords(RecordScan& scan) {
     std::vector<FareRecord>& records = *scan.records;
@@ -450,7 +483,15 @@ std::int64_t finishRecords(RecordScan& scan) {
         break;
     }
     store(scan, at, current);
-    std::int64_t count = scan.tokens / 5;
-    records.resize(static_cast<std::size_t>(count - scan.dropped));
+    bool firstPass = scan.known < 0;
+    std::int64_t count = firstPass ? scan.tokens / 5 : scan.known;
+    if (firstPass && scan.overflowed) {
+        dropRecords(scan, records.size());
+        return count;
+    }
+    if (scan.dropped < scan.handFrom)
+        dropRecords(scan, std::min(records.size(), static_cast<std::size_t>(scan.handFrom - scan.dropped)));
+    std::int64_t kept = std::max<std::int64_t>(count - scan.dropped, 0);
+    records.resize(std::min(records.size(), static_cast<std::size_t>(kept)));
     return count;
 }

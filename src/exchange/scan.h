@@ -68,13 +68,26 @@ enum class RecordStep : unsigned char { Space, Text, Sign, Digits };
 //
 // Records are appended to the table as they complete. A caller that wants
 // to keep memory flat takes the ones already known to be among the counted
-// (countedRecords) and drops them from the front of the table.
+// (readyRecords) and drops them from the front of the table.
+//
+// Records that take fewer tokens than five (an amount that is no number)
+// complete faster than the count grows, and the ones past tokens / 5 must
+// wait for the end to know whether they count. Rather than let them pile
+// up, a first pass that finds more than `surplusRoom` of them waiting stops
+// keeping any; once the end gives the count, a second pass over the same
+// bytes hands out the rest (needsSecondPass, startSecondPass). Ordinary
+// files never come near it and are read once.
+inline constexpr std::size_t surplusRoom = std::size_t{1} << 14;
+
 struct RecordScan {
     std::vector<FareRecord>* records;
     FareRecord current;
     NumberScan number;
     std::int64_t tokens;
     std::int64_t dropped;  // records taken from the front of the table
+    std::int64_t known;    // the count, in a second pass; -1 in a first
+    std::int64_t handFrom; // the first record that a first pass did not hand out
+    bool overflowed;       // a first pass that stopped keeping records
     std::size_t length;    // bytes of the current text token so far
     int field;             // 0 to 4, in FareRecord order
     RecordStep step;
@@ -90,10 +103,19 @@ struct RecordScan {
 
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records);
 void scanRecords(RecordScan& scan, const char* data, std::size_t size);
-// How many records at the front of the table are surely counted: tokens
-// only ever add up, so these stay counted whatever follows.
-std::size_t countedRecords(const RecordScan& scan);
+// How many records at the front of the table are to be handed out now:
+// surely counted (tokens only ever add up, so these stay counted whatever
+// follows), and not handed out by a first pass.
+std::size_t readyRecords(RecordScan& scan);
 void dropRecords(RecordScan& scan, std::size_t count);
-// Ends the input: the table keeps exactly the counted records not yet
-// dropped, and the whole count, tokens / 5, is returned.
+// Ends the input: the table keeps exactly the counted records still to be
+// handed out, and the whole count, tokens / 5, is returned.
 std::int64_t finishRecords(RecordScan& scan);
+// Whether a first pass that stopped keeping records left some of the
+// `count` counted ones to a second pass, which startSecondPass begins: the
+// same bytes from their start, into the same table.
+bool needsSecondPass(const RecordScan& scan, std::int64_t count);
+void startSecondPass(RecordScan& scan, std::int64_t count);
+// Whether a second pass has handed out every counted record, so that the
+// rest of the bytes need not be read.
+bool secondPassDone(const RecordScan& scan);

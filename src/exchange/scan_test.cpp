@@ -239,3 +239,67 @@ TEST(RecordScan, RecordsReadWholeOrStepByStepAreTheSame) {
         ASSERT_TRUE(sameTables(whole, readRecords(input, 1))) << hex(input);
     }
 }
+
+// Reads `input` as a settlement does, a block at a time, the ready records
+// taken off the front, with the second pass where the first one asks for
+// it; `largest` is the most records the table ever held.
+Read streamed(const std::string& input, std::size_t block, std::size_t& largest, bool& twice) {
+    Read read;
+    std::vector<FareRecord> table;
+    RecordScan scan;
+    startRecords(scan, table);
+    largest = 0;
+    auto take = [&](std::size_t n) {
+        largest = std::max(largest, table.size());
+        read.records.insert(read.records.end(), table.begin(), table.begin() + static_cast<std::ptrdiff_t>(n));
+        dropRecords(scan, n);
+    };
+    for (std::size_t at = 0; at < input.size(); at += block) {
+        scanRecords(scan, input.data() + at, std::min(block, input.size() - at));
+        take(readyRecords(scan));
+    }
+    read.count = finishRecords(scan);
+    take(table.size());
+    twice = needsSecondPass(scan, read.count);
+    if (twice) {
+        startSecondPass(scan, read.count);
+        for (std::size_t at = 0; at < input.size() && !secondPassDone(scan); at += block) {
+            scanRecords(scan, input.data() + at, std::min(block, input.size() - at));
+            take(readyRecords(scan));
+        }
+        finishRecords(scan);
+        take(table.size());
+    }
+    return read;
+}
+
+TEST(RecordScan, RecordsThatOutrunTheCountAreReadAgainRatherThanKept) {
+    // Four tokens a record (the amount is a word) and then ordinary ones:
+    // the count ends in the middle of what a first pass completed, in the
+    // middle of the words, or exactly where the first pass stopped keeping.
+    const std::string words = [] {
+        std::string s;
+        for (int i = 0; i < 200000; ++i) s += "t" + std::to_string(i % 97) + " BUS s w\n";
+        return s;
+    }();
+    std::string plain;
+    for (int i = 0; i < 3000; ++i) plain += "a METRO c 1250 e\n";
+    const std::size_t block = 1 << 16;
+    const std::pair<std::string, bool> inputs[] = {
+        {words, true}, {words + plain, true}, {plain + words + "x y", true}, {words.substr(0, 330000), false}};
+    for (const auto& [input, readTwice] : inputs) {
+        Read whole = readRecords(input);
+        std::size_t largest = 0;
+        bool twice = false;
+        Read read = streamed(input, block, largest, twice);
+        ASSERT_TRUE(sameTables(read, whole)) << input.size() << " bytes";
+        EXPECT_LE(largest, surplusRoom + block / 8 + 1) << input.size() << " bytes";
+        EXPECT_EQ(twice, readTwice) << input.size() << " bytes";
+    }
+    // Ordinary records are read once.
+    std::size_t largest = 0;
+    bool twice = true;
+    Read once = streamed(plain + plain, block, largest, twice);
+    EXPECT_EQ(once.count, 6000);
+    EXPECT_FALSE(twice);
+}

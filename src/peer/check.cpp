@@ -14,7 +14,6 @@
 #include <cstring>
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <fcntl.h>
 #include <unistd.h>
 #include <limits>
@@ -60,19 +59,13 @@ struct Walk {
     bool inToken = false;
     Token token{};
     std::int64_t lastRecordStart = 0, lastRecordLine = 1;  // of the latest token that begins a whole record
-    std::deque<Finding> pending;  // findings not yet known to lie within the counted records
+    std::int64_t counted = 0;     // the records a settlement reads, known from the first pass
     std::vector<Finding> firsts;  // the first finding of each kind, for the summary
-    std::vector<Finding> steps;   // every place the step changes
+    std::vector<Finding> steps;   // the first places the step changes, for the summary
+    std::int64_t moreSteps = 0;   // and how many more there are
     std::int64_t counts[kinds] = {};
     FareRecord record{};  // the carrier and amount of the record being read, in step
     Token mode{}, amount{};
-    // Records read out of step, counted once they are sure to be among the
-    // records a settlement reads; until then kept as runs.
-    struct Run {
-        std::int64_t first, last;
-        bool off;
-    };
-    std::deque<Run> runs;
     std::int64_t outOfStep = 0;
     bool list = false;
 };
@@ -99,34 +92,24 @@ void printFinding(const Finding& f) {
                 static_cast<long long>(f.record), kindNames[static_cast<int>(f.kind)], f.token.c_str());
 }
 
-// A finding is reported once it is sure to lie among the records that a
-// settlement reads: those end at the whole tokens / 5, which only grows.
-void confirm(Walk& w, bool atEnd) {
-    std::int64_t counted = w.tokens / 5;
-    while (!w.runs.empty()) {
-        Walk::Run& run = w.runs.front();
-        std::int64_t upto = std::min(run.last, counted);
-        if (upto >= run.first) {
-            if (run.off) w.outOfStep += upto - run.first + 1;
-            run.first = upto + 1;
-        }
-        if (run.first <= run.last && !atEnd) break;
-        w.runs.pop_front();
+// A finding counts only where it lies among the records that a settlement
+// reads (known before the walk begins); one past them was never read,
+// except that the tokens left over are reported as such.
+void noteFinding(Walk& w, const Finding& f) {
+    Kind kind = f.kind;
+    if (f.record > w.counted && kind != Kind::LeftOver) return;
+    int k = static_cast<int>(kind);
+    if (w.counts[k]++ == 0) w.firsts.push_back(f);
+    if (kind == Kind::WordAmount || kind == Kind::LetteredAmount) {
+        if (w.steps.size() <= summaryPlaces)
+            w.steps.push_back(f);
+        else
+            ++w.moreSteps;
     }
-    while (!w.pending.empty() && (w.pending.front().record <= counted || atEnd)) {
-        Finding f = w.pending.front();
-        w.pending.pop_front();
-        if (f.record > counted && f.kind != Kind::LeftOver) continue;  // never read
-        int k = static_cast<int>(f.kind);
-        if (w.counts[k]++ == 0) w.firsts.push_back(f);
-        if (f.kind == Kind::WordAmount || f.kind == Kind::LetteredAmount) w.steps.push_back(f);
-        if (w.list) printFinding(f);
-    }
+    if (w.list) printFinding(f);
 }
 
-void note(Walk& w, Kind kind, const Token& t) {
-    w.pending.push_back({kind, t.offset, t.line, w.records + 1, w.step, shown(t)});
-}
+void note(Walk& w, Kind kind, const Token& t) { noteFinding(w, {kind, t.offset, t.line, w.records + 1, w.step, shown(t)}); }
 
 void endRecord(Walk& w);
 
@@ -157,11 +140,7 @@ void divideOne(Walk& w) {
 void endRecord(Walk& w) {
     ++w.records;
     w.field = 0;
-    bool off = w.step != 0;
-    if (!w.runs.empty() && w.runs.back().off == off && w.runs.back().last + 1 == w.records)
-        w.runs.back().last = w.records;
-    else
-        w.runs.push_back({w.records, w.records, off});
+    if (w.step != 0 && w.records <= w.counted) ++w.outOfStep;
 }
 
 // One whole token, given to the field the formatted reader would give it.
@@ -254,7 +233,6 @@ void walkBytes(Walk& w, const char* data, std::size_t size) {
         }
     }
     w.offset += static_cast<std::int64_t>(size);
-    confirm(w, false);
 }
 
 // What a settlement does with each record: the total, the two shares, and
@@ -327,15 +305,37 @@ int peerCheck(const std::string& dir, const Args& args) {
         const auto* block = reinterpret_cast<const unsigned char*>(buffer.data());
         controls = controls || hasControlBytes(block, block + n);
         bytes = cursor.offset;
-        std::size_t counted = countedRecords(scan);
-        divide(money, records, counted);
-        dropRecords(scan, counted);
+        std::size_t ready = readyRecords(scan);
+        divide(money, records, ready);
+        dropRecords(scan, ready);
     }
     bool readFailed = n < 0;
     std::int64_t count = finishRecords(scan);
     divide(money, records, records.size());
-    bool amiss = scan.outOfStep != 0 || scan.cutTokens != 0 || controls || scan.tokens % 5 != 0 ||
-                 money.carrier != 0 || money.amount != 0 || money.range != 0;
+    // Taken before a second pass starts the scan afresh.
+    bool amiss = scan.outOfStep != 0 || scan.cutTokens != 0 || controls || scan.tokens % 5 != 0;
+    // Records that outran the count are divided on a second pass over the
+    // same bytes, as a settlement divides them.
+    if (!readFailed && needsSecondPass(scan, count)) {
+        startSecondPass(scan, count);
+        DataCursor second{};
+        while (!secondPassDone(scan) && second.offset < bytes) {
+            n = readData(fd, second, buffer.data(),
+                         static_cast<std::size_t>(std::min<std::int64_t>(bytes - second.offset, checkBlock)));
+            if (n <= 0) {
+                readFailed = true;
+                break;
+            }
+            scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+            std::size_t ready = readyRecords(scan);
+            divide(money, records, ready);
+            dropRecords(scan, ready);
+        }
+        finishRecords(scan);
+        divide(money, records, records.size());
+    }
+    amiss = amiss || money.carrier != 0 || money.amount != 0 || money.range != 0;
+    w.counted = count;
 
     // Then, only when something is, the same bytes once more, walked token
     // by token to tell where.
@@ -357,10 +357,9 @@ int peerCheck(const std::string& dir, const Args& args) {
         endToken(w);
     }
     if (w.tokens % 5 != 0) {
-        w.pending.push_back({Kind::LeftOver, w.lastRecordStart, w.lastRecordLine, count + 1, w.step,
+        noteFinding(w, {Kind::LeftOver, w.lastRecordStart, w.lastRecordLine, count + 1, w.step,
                              std::to_string(w.tokens % 5) + " tokens"});
     }
-    confirm(w, true);
 
     std::int64_t findings = 0;
     for (std::int64_t c : w.counts) findings += c;
@@ -382,8 +381,7 @@ int peerCheck(const std::string& dir, const Args& args) {
             std::printf(peerCheckStepAgain, static_cast<long long>(f.record), static_cast<long long>(f.line),
                         static_cast<long long>(f.offset), f.token.c_str(), f.step);
         }
-        if (w.steps.size() > summaryPlaces + 1)
-            std::printf(peerCheckMorePlaces, static_cast<long long>(w.steps.size() - summaryPlaces - 1));
+        if (w.moreSteps > 0) std::printf(peerCheckMorePlaces, static_cast<long long>(w.moreSteps));
     }
     for (const Finding& f : w.firsts) {
         if (f.kind == Kind::WordAmount || f.kind == Kind::LetteredAmount) continue;
