@@ -7,6 +7,7 @@
 #include "exchange/accumulated.h"
 #include "exchange/exchange.h"
 #include "exchange/journal.h"
+#include "exchange/ledger.h"
 #include "exchange/serving.h"
 #include "report/report.h"
 #include "text/text.h"
@@ -66,11 +67,17 @@ int main() {
 
         if (trigger == 1 && snapshot.failed) {
             showReadFailure();
-        } else if (trigger == 1 && !journalWritable()) {
-            showJournalFailure();
         } else if (trigger == 1) {
-            showAccountSuccess(total, busShare, metroShare);
-            recordSettlement(date, busShare, metroShare, total, snapshot.settled);
+            // Every file it will write is open, and the journal written,
+            // before the report says the settlement is complete.
+            Settlement settlement;
+            const char* unopened = prepareSettlement(date, busShare, metroShare, total, snapshot.settled, settlement);
+            if (unopened != nullptr) {
+                showUnopened(unopened);
+            } else {
+                showAccountSuccess(total, busShare, metroShare);
+                recordSettlement(settlement);
+            }
         } else {
             clearScreen();
             printText(idleText);

@@ -94,14 +94,3 @@ struct SettledBytes {
 // Request files.
 void getTrigger(std::int64_t& trigger);
 void getDate(char (&date)[9]);
-
-// Records a settlement, exactly once, and hands the request back; what a
-// failure leaves half done is finished or undone by settlePending.
-void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
-                      std::int64_t total, const SettledBytes& settled);
-
-// Finishes a settlement that the journal says is under way: undoes one
-// whose ledger lines were not all on disk, completes one whose lines were.
-// Run at start and at the top of every cycle; false while a settlement is
-// still pending (its failure line printed), when no new one may start.
-bool settlePending();

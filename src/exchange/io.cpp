@@ -4,14 +4,27 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int openFile(const char* path, int flags, mode_t mode) {
+    // Never blocking, so that a FIFO in a file's place cannot hold the cycle
+    // in open(); never taking a terminal as the controlling one.
     int fd;
     do {
-        fd = ::open(path, flags | O_CLOEXEC, mode);
+        fd = ::open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode);
     } while (fd < 0 && errno == EINTR);
-    return fd;
+    if (fd < 0) return -1;
+    // Only a regular file holds what peers exchange: a FIFO, device or
+    // socket in its place is read or written by nobody, and cannot be
+    // opened here (a directory only where one is asked for).
+    struct stat st {};
+    bool directory = (flags & O_DIRECTORY) != 0;
+    if (::fstat(fd, &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) return fd;
+    int why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = why;
+    return -1;
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {

@@ -9,8 +9,9 @@
 #include <string_view>
 #include <sys/types.h>
 
-// -1 when the file cannot be opened. Descriptors never leak into the
-// "clear" child.
+// -1 when the file cannot be opened or is no regular file (no directory,
+// with O_DIRECTORY); the open never blocks. Descriptors never leak into
+// the "clear" child.
 int openFile(const char* path, int flags, mode_t mode = 0666);
 
 // False on any error; short writes are continued, EINTR is retried.

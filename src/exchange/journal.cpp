@@ -172,7 +172,7 @@ bool removeJournal() {
 }
 
 JournalFound readJournal(Journal& journal) {
-    int fd = openFile(journalPath, O_RDONLY | O_NONBLOCK);
+    int fd = openFile(journalPath, O_RDONLY);
     if (fd < 0) return errno == ENOENT ? JournalFound::None : JournalFound::Unknown;
     char text[journalRoom + 1] = {};
     std::size_t size = 0;
@@ -181,11 +181,4 @@ JournalFound readJournal(Journal& journal) {
         size += static_cast<std::size_t>(n);
     closeFile(fd);
     return parseJournal(text, size, journal) ? JournalFound::Ours : JournalFound::Unknown;
-}
-
-bool journalWritable() {
-    int fd = openFile(journalNewPath, O_WRONLY | O_CREAT | O_TRUNC);
-    if (fd < 0) return false;
-    bool closed = closeFile(fd);
-    return ::unlink(journalNewPath) == 0 && closed;
 }

@@ -72,7 +72,3 @@ enum class JournalFound : unsigned char {
     Unknown,  // there, but torn, of another version, or not a journal
 };
 JournalFound readJournal(Journal& journal);
-
-// Whether a journal can be written here at all: a settlement that could not
-// write one must not begin.
-bool journalWritable();

@@ -3,6 +3,7 @@
 // journal that is not this exchange directory's own.
 #include "exchange/accumulated.h"
 #include "exchange/exchange.h"
+#include "exchange/ledger.h"
 #include "exchange/io.h"
 #include "exchange/journal.h"
 #include "exchange/removal.h"
@@ -341,7 +342,9 @@ TEST_F(JournalRecovery, ASettlementLeavesNoJournalBehind) {
     CycleRead read = readAsACycle();
     const char date[9] = "20261209";
     StdoutCapture capture = startCapture();
-    recordSettlement(date, read.bus, read.metro, read.total, read.settled);
+    Settlement settlement;
+    ASSERT_EQ(prepareSettlement(date, read.bus, read.metro, read.total, read.settled, settlement), nullptr);
+    recordSettlement(settlement);
     EXPECT_TRUE(sameBytes(endCapture(capture), ""));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalNewPath));

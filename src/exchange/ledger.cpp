@@ -10,6 +10,7 @@
 #include "exchange/exchange.h"
 #include "exchange/io.h"
 #include "exchange/journal.h"
+#include "exchange/ledger.h"
 #include "exchange/removal.h"
 #include "text/text.h"
 
@@ -50,55 +51,49 @@ void MetroSend(std::int64_t metroShare, const char (&date)[9], JournalLedger& me
     setLine(metro, std::snprintf(metro.line, sizeof metro.line, "%s\t%" PRId64 "\n", date, metroShare));
 }
 
-// The descriptors of one settlement's ledgers, held open from the moment
-// all of them and Accumulated.txt could be opened until the lines are on
-// disk.
-struct SettlementFiles {
-    int ledgers[3];
-};
-
-void closeLedgers(SettlementFiles& files) {
-    for (int& fd : files.ledgers) {
+void closeLedgers(Settlement& settlement) {
+    for (int& fd : settlement.ledgers) {
         if (fd >= 0) closeFile(fd);
         fd = -1;
     }
 }
 
-bool openLedgers(SettlementFiles& files, Journal& journal) {
-    files = SettlementFiles{{-1, -1, -1}};
-    bool opened = true;
+// The blocks the line will take, allocated now, so that a full disk stops
+// the settlement before its report rather than after it. The size stays,
+// so peers see nothing; a file system that cannot reserve is written as
+// before.
+bool reserveRoom(int fd, const JournalLedger& ledger) {
+    if (ledger.lineLength == 0) return true;  // no line: appending it fails
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, ledger.size, static_cast<off_t>(ledger.lineLength)) == 0) return true;
+    return errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+// The first of the files that cannot be opened, or nullptr.
+const char* openLedgers(Settlement& settlement) {
     for (int i = 0; i < 3; ++i) {
-        files.ledgers[i] = openFile(ledgerPaths[i], O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK);
-        JournalLedger& ledger = journal.ledgers[i];
-        if (files.ledgers[i] < 0) {
-            printLine(openFailed);
-            opened = false;
-        } else if (!identityOf(files.ledgers[i], ledger.file) || (ledger.size = sizeOf(files.ledgers[i])) < 0) {
-            printLine(openFailed);
-            opened = false;
-        }
+        settlement.ledgers[i] = openFile(ledgerPaths[i], O_WRONLY | O_APPEND | O_CREAT);
+        JournalLedger& ledger = settlement.journal.ledgers[i];
+        if (settlement.ledgers[i] < 0 || !identityOf(settlement.ledgers[i], ledger.file) ||
+            (ledger.size = sizeOf(settlement.ledgers[i])) < 0 || !reserveRoom(settlement.ledgers[i], ledger))
+            return ledgerPaths[i];
     }
     // Opened only so that a record file that cannot be written stops the
     // settlement before anything is written, and exists for the peers.
-    int accumulated = openFile(accumulatedPath, O_RDWR | O_CREAT | O_NONBLOCK);
-    if (accumulated < 0) {
-        printLine(openFailed);
-        opened = false;
-    } else {
-        closeFile(accumulated);
-    }
-    return opened;
+    int accumulated = openFile(accumulatedPath, O_RDWR | O_CREAT);
+    if (accumulated < 0) return accumulatedPath;
+    closeFile(accumulated);
+    return nullptr;
 }
 
 // The lines, and a ledger or record file this settlement created, on disk
 // before the journal may say so. A ledger line is one write(2) on an
 // O_APPEND descriptor: whole or not there at all.
-bool appendLines(const SettlementFiles& files, const Journal& journal) {
+bool appendLines(const Settlement& settlement) {
     for (int i = 0; i < 3; ++i) {
-        const JournalLedger& ledger = journal.ledgers[i];
-        if (ledger.lineLength == 0 || !writeAll(files.ledgers[i], ledger.line, ledger.lineLength)) return false;
+        const JournalLedger& ledger = settlement.journal.ledgers[i];
+        if (ledger.lineLength == 0 || !writeAll(settlement.ledgers[i], ledger.line, ledger.lineLength)) return false;
     }
-    for (int fd : files.ledgers)
+    for (int fd : settlement.ledgers)
         if (!syncFile(fd)) return false;
     return syncDirectory(exchangeDirPath);
 }
@@ -109,7 +104,7 @@ bool appendLines(const SettlementFiles& files, const Journal& journal) {
 // at the size it recorded.
 enum class Undo : unsigned char { Nothing, CutBack, NotOurs, Failed };
 Undo undoOf(const JournalLedger& ledger, const char* path, int& fd) {
-    fd = openFile(path, O_RDWR | O_NONBLOCK);
+    fd = openFile(path, O_RDWR);
     if (fd < 0) return errno == ENOENT ? Undo::Nothing : Undo::Failed;
     FileIdentity file{};
     std::int64_t size = sizeOf(fd);
@@ -174,9 +169,11 @@ bool finishSettlement(Journal& journal) {
 
 }  // namespace
 
-void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
-                      std::int64_t total, const SettledBytes& settled) {
-    Journal journal{};
+const char* prepareSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t metroShare,
+                              std::int64_t total, const SettledBytes& settled, Settlement& settlement) {
+    settlement = Settlement{};
+    for (int& fd : settlement.ledgers) fd = -1;
+    Journal& journal = settlement.journal;
     journal.phase = JournalPhase::Appending;
     journal.settled = settled;
     journal.way = RemovalWay::Punch;
@@ -184,21 +181,24 @@ void recordSettlement(const char (&date)[9], std::int64_t busShare, std::int64_t
     AccumulateRestore(date, busShare, metroShare, total, journal.ledgers[0]);
     BusSend(busShare, date, journal.ledgers[1]);
     MetroSend(metroShare, date, journal.ledgers[2]);
-    SettlementFiles files{};
-    bool recorded = openLedgers(files, journal);
-    if (recorded && (!identityOfPath(exchangeDirPath, journal.exchange) || !writeJournal(journal))) {
+    const char* failed = openLedgers(settlement);
+    if (failed == nullptr && !identityOfPath(exchangeDirPath, journal.exchange)) failed = exchangeDirPath;
+    // Written, not only tried: a full working directory stops the
+    // settlement here, before the report.
+    if (failed == nullptr && !writeJournal(journal)) failed = journalPath;
+    if (failed != nullptr) closeLedgers(settlement);
+    return failed;
+}
+
+void recordSettlement(Settlement& settlement) {
+    Journal& journal = settlement.journal;
+    if (!appendLines(settlement)) {
         printLine(openFailed);
-        recorded = false;
-    }
-    if (recorded && !appendLines(files, journal)) {
-        printLine(openFailed);
-        recorded = false;
-    }
-    if (recorded) {
+    } else {
         journal.phase = JournalPhase::Recorded;
         if (!writeJournal(journal)) printLine(openFailed);
     }
-    closeLedgers(files);
+    closeLedgers(settlement);
     // Whatever happened, the journal on disk now says what is left to do:
     // nothing, an undo, or the rest of a recorded settlement.
     settlePending();

@@ -1,10 +1,16 @@
 // Recording a settlement: the ledger lines, the hand-back, and what happens
 // when a file cannot be opened or written.
 #include "exchange/exchange.h"
+#include "exchange/journal.h"
+#include "exchange/ledger.h"
 #include "support.h"
 #include "text/text.h"
 
+#include <csignal>
 #include <filesystem>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -14,13 +20,41 @@ using SettlementRecord = ExchangeTest;
 
 SettledBytes takeSnapshot() { return readAsACycle().settled; }
 
-// Records a settlement as the cycle does and returns what it printed.
+// What record() gives for a settlement that could not be made ready.
+std::string unopened(const char* path) { return std::string("cannot open ") + path; }
+
+// Records a settlement as the cycle does and returns what it printed, or
+// unopened(path) when it stopped before the report.
 std::string record(const char (&date)[9], std::int64_t bus, std::int64_t metro, std::int64_t total,
                    const SettledBytes& snapshot) {
     StdoutCapture capture = startCapture();
-    recordSettlement(date, bus, metro, total, snapshot);
-    return endCapture(capture);
+    Settlement settlement;
+    const char* failed = prepareSettlement(date, bus, metro, total, snapshot, settlement);
+    if (failed == nullptr) recordSettlement(settlement);
+    std::string out = endCapture(capture);
+    return failed == nullptr ? out : out + unopened(failed);
 }
+
+std::size_t openDescriptors() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+// Writes past `bytes` fail for this process (EFBIG, as ENOSPC on a full
+// disk) for as long as it lives.
+struct SizeLimit {
+    rlimit before;
+};
+SizeLimit limitFileSize(rlim_t bytes) {
+    SizeLimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit.before);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit low = limit.before;
+    low.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &low);
+    return limit;
+}
+void endLimit(const SizeLimit& limit) { ::setrlimit(RLIMIT_FSIZE, &limit.before); }
 
 }  // namespace
 
@@ -48,66 +82,93 @@ TEST_F(SettlementRecord, LaterSettlementsAppendInOrderWithSignsAndEmptyDates) {
     EXPECT_TRUE(sameBytes(readFile(path("AccountSuccess.txt")), "1"));
 }
 
-TEST_F(SettlementRecord, AFileThatCannotOpenStopsTheWholeRecord) {
+TEST_F(SettlementRecord, AFileThatCannotOpenStopsTheSettlementBeforeItIsReported) {
+    // A directory, a FIFO or a device in a file's place: the first such
+    // file in order is named, nothing is written, nothing is left open.
     const char* names[] = {"Account.txt", "BusAccount.txt", "MetroAccount.txt", "Accumulated.txt"};
     const char date[9] = "20261209";
-    for (const char* blocked : names) {
-        SCOPED_TRACE(blocked);
-        for (const char* name : names) std::filesystem::remove_all(path(name));
-        writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
-        SettledBytes snapshot = takeSnapshot();
-        writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
-        writeFile(path("AccountTrigger.txt"), "1");
-        std::filesystem::remove_all(path(blocked));
-        std::filesystem::create_directory(path(blocked));
-
-        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), line(openFailed)));
-        if (std::string(blocked) != "Account.txt") {
-            EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n"));
-        }
-        for (const char* ledger : {"BusAccount.txt", "MetroAccount.txt"}) {
-            if (std::string(blocked) != ledger) {
-                EXPECT_TRUE(sameBytes(readFile(path(ledger)), ""));
+    for (const char* kind : {"directory", "fifo", "device"}) {
+        for (const char* blocked : names) {
+            SCOPED_TRACE(std::string(blocked) + " as a " + kind);
+            for (const char* name : names) std::filesystem::remove_all(path(name));
+            writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
+            SettledBytes snapshot = takeSnapshot();
+            writeFile(path("Account.txt"), "20261208\t1\t2\t3\n");
+            writeFile(path("AccountTrigger.txt"), "1");
+            std::filesystem::remove_all(path(blocked));
+            if (kind == std::string("directory")) std::filesystem::create_directory(path(blocked));
+            if (kind == std::string("fifo")) {
+                ASSERT_EQ(::mkfifo(path(blocked).c_str(), 0644), 0);
             }
+            if (kind == std::string("device")) std::filesystem::create_symlink("/dev/null", path(blocked));
+            std::size_t open = openDescriptors();
+
+            EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), unopened((std::string("../../") + blocked).c_str())));
+            EXPECT_EQ(openDescriptors(), open);
+            EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
+            if (std::string(blocked) != "Account.txt") {
+                EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), "20261208\t1\t2\t3\n"));
+            }
+            if (std::string(blocked) != "Accumulated.txt") {
+                EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "a BUS c 1650 e\n"));
+            }
+            EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+            EXPECT_FALSE(fileExists(path("AccountSuccess.txt")));
         }
-        if (std::string(blocked) != "Accumulated.txt") {
-            EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "a BUS c 1650 e\n"));
-        }
-        EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
-        EXPECT_FALSE(fileExists(path("AccountSuccess.txt")));
     }
-}
-
-TEST_F(SettlementRecord, EveryFileThatCannotOpenIsReportedInOrder) {
-    for (const char* name : {"Account.txt", "MetroAccount.txt", "Accumulated.txt"})
+    // Of several, the first in the order they are opened.
+    for (const char* name : names) std::filesystem::remove_all(path(name));
+    for (const char* name : {"MetroAccount.txt", "Accumulated.txt", "BusAccount.txt"})
         std::filesystem::create_directory(path(name));
-    const char date[9] = "20261209";
-    EXPECT_TRUE(sameBytes(record(date, 1, 2, 3, takeSnapshot()), line(openFailed) + line(openFailed) + line(openFailed)));
-    EXPECT_TRUE(sameBytes(readFile(path("BusAccount.txt")), ""));
+    EXPECT_TRUE(sameBytes(record(date, 1, 2, 3, takeSnapshot()), unopened("../../BusAccount.txt")));
 }
 
-TEST_F(SettlementRecord, AFullDiskUndoesTheLinesAlreadyAppended) {
+TEST_F(SettlementRecord, AJournalThatCannotBeWrittenStopsTheSettlementBeforeItIsReported) {
     const char date[9] = "20261209";
+    writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
+    writeFile(path("AccountTrigger.txt"), "1");
+    SettledBytes snapshot = takeSnapshot();
+    // Written, not only opened: past the size limit, as on a full disk.
+    SizeLimit limit = limitFileSize(64);
+    std::string out = record(date, 1268, 382, 1650, snapshot);
+    endLimit(limit);
+    EXPECT_TRUE(sameBytes(out, unopened(journalPath)));
+    EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
+    EXPECT_FALSE(fileExists(dir.work + "/" + journalNewPath));
+    EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), ""));
+    EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
+    EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "a BUS c 1650 e\n"));
+}
+
+TEST_F(SettlementRecord, AWriteFailingPastTheReportUndoesTheLinesAlreadyAppended) {
+    // The full ledger stands at the size limit, so its line is the one
+    // write that fails (the reservation ahead of it ignores the limit, as
+    // it can fail to help on a disk that fills after it); the lines
+    // already appended are cut back.
+    const char date[9] = "20261209";
+    const std::string fullLedger = [] {
+        std::string s;
+        while (s.size() + 9 <= 4096) s += "20261208\n";
+        return s + std::string(4096 - s.size(), '#');
+    }();
     for (const char* full : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"}) {
         SCOPED_TRACE(full);
         for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"})
-            writeFile(path(name), "old\t1\n");
+            writeFile(path(name), name == std::string(full) ? fullLedger : "old\t1\n");
         writeFile(path("Accumulated.txt"), "a BUS c 1650 e\n");
         writeFile(path("AccountTrigger.txt"), "1");
-        std::filesystem::remove(path(full));
-        std::filesystem::create_symlink("/dev/full", path(full));
         SettledBytes snapshot = takeSnapshot();
 
-        EXPECT_TRUE(sameBytes(record(date, 1268, 382, 1650, snapshot), line(openFailed)));
-        for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"}) {
-            if (std::string(name) != full) {
-                EXPECT_TRUE(sameBytes(readFile(path(name)), "old\t1\n")) << name;
-            }
-        }
+        SizeLimit limit = limitFileSize(4096);
+        std::string out = record(date, 1268, 382, 1650, snapshot);
+        endLimit(limit);
+        EXPECT_TRUE(sameBytes(out, line(openFailed)));
+        for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"})
+            EXPECT_TRUE(sameBytes(readFile(path(name)), name == std::string(full) ? fullLedger : "old\t1\n")) << name;
         EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "a BUS c 1650 e\n"));
         EXPECT_TRUE(sameBytes(readFile(path("AccountTrigger.txt")), "1"));
         EXPECT_FALSE(fileExists(path("AccountSuccess.txt")));
-        std::filesystem::remove(path(full));
+        EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
     }
 }
 

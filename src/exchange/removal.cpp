@@ -181,7 +181,7 @@ bool removeSettled(int fd, Journal& journal, bool locked) {
 
 bool Reset(Journal& journal) {
     if (journal.settled.bytes <= 0) return true;
-    int fd = openFile(accumulatedPath, O_RDWR | O_NONBLOCK);
+    int fd = openFile(accumulatedPath, O_RDWR);
     if (fd < 0) {
         if (errno != ENOENT) return false;
         printLine(settledChangedText);

@@ -1,10 +1,12 @@
 #include "report/report.h"
 
 #include "Stop.h"
+#include "exchange/exchange.h"
 #include "text/text.h"
 
 #include <cerrno>
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -40,10 +42,15 @@ void holdFailure() {
     pause();
 }
 
-void showJournalFailure() {
+void showUnopened(const char* path) {
     clearScreen();
     printLine(openFailed);
-    printLine(journalFailedText);
+    printText(unopenedFileLabel);
+    // An exchange file by its name alone, as peers and operators call it.
+    std::string_view name = path;
+    std::string_view exchange = exchangeDirPath;
+    if (name.size() > exchange.size() && name.substr(0, exchange.size()) == exchange) name.remove_prefix(exchange.size());
+    printLine(name);
     holdFailure();
 }
 

@@ -15,9 +15,10 @@ void showAccountSuccess(std::int64_t total, std::int64_t busShare, std::int64_t 
 // seconds instead of as fast as the cycle runs.
 void holdFailure();
 
-// Shown instead of the report when no journal can be written: nothing is
-// settled, and the screen says why.
-void showJournalFailure();
+// Shown instead of the report when a file the settlement must write cannot
+// be opened or written: the failure line and the file's name, held for the
+// report's pause; nothing is settled.
+void showUnopened(const char* path);
 
 // Shown instead of the report when the records could not be read whole:
 // nothing is settled, and the request stays for the next cycle.

@@ -25,11 +25,12 @@ inline constexpr std::string_view settledText =
     "\xC1\xA4\xBB\xEA\xC0\xCC \xBF\xCF\xB7\xE1\xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF"
     "\xB4\xD9.";
 
-// 작업 폴더에 정산 일지(fare-settle.journal)를 쓸 수 없어 정산하지 않았습니다.
-// (the settlement journal cannot be written in the working folder, so
-// nothing was settled): shown instead of the report, the request kept.
-inline constexpr std::string_view journalFailedText =
-    "\xC0\xDB\xBE\xF7 \xC6\xFA\xB4\xF5\xBF\xA1 \xC1\xA4\xBB\xEA \xC0\xCF\xC1\xF6(fare-settle.journal)\xB8\xA6 \xBE\xB5 \xBC\xF6 \xBE\xF8\xBE\xEE \xC1\xA4\xBB\xEA\xC7\xCF\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9.";
+// 정산하지 않았습니다. 열 수 없는 파일:   (not settled; the file that cannot
+// be opened:) shown instead of the report, under the failure line, with
+// the file's name after it: a ledger, Accumulated.txt or the journal. The
+// request is kept.
+inline constexpr std::string_view unopenedFileLabel =
+    "\xC1\xA4\xBB\xEA\xC7\xCF\xC1\xF6 \xBE\xCA\xBE\xD2\xBD\xC0\xB4\xCF\xB4\xD9. \xBF\xAD \xBC\xF6 \xBE\xF8\xB4\xC2 \xC6\xC4\xC0\xCF: ";
 
 // Accumulated.txt가 바뀌어 정산한 기록을 지우지 않았습니다.
 // (Accumulated.txt changed, so the settled records were not removed).

@@ -42,7 +42,7 @@ TEST(ConsoleText, EveryTextIsTheKoreanItStandsFor) {
         {totalLabel, "전체정산 금액 : ", 16},
         {busLabel, "BUS정산 금액 : ", 15},
         {metroLabel, "METRO정산 금액 : ", 17},
-        {journalFailedText, "작업 폴더에 정산 일지(fare-settle.journal)를 쓸 수 없어 정산하지 않았습니다.", 76},
+        {unopenedFileLabel, "정산하지 않았습니다. 열 수 없는 파일: ", 38},
         {settledChangedText, "Accumulated.txt가 바뀌어 정산한 기록을 지우지 않았습니다.", 57},
     };
     for (const Case& c : cases) {
