@@ -1,10 +1,10 @@
 // Ending the program on request without tearing a settlement apart.
 //
 // SIGINT, SIGTERM and SIGHUP are blocked for the life of the process and
-// looked for only at the top of a cycle, where stopping is safe. Blocking
-// is also what makes Ctrl-C work at all: the idle loop spends nearly all its
-// time inside system(), which ignores SIGINT in the caller, but a blocked
-// signal stays pending until the loop comes back for it.
+// looked for only at the top of a cycle, where stopping is safe. A signal
+// that arrives while "clear" runs, or during the report's pause, stays
+// pending until the loop comes back for it: it is never ignored, so never
+// lost.
 #pragma once
 
 void blockStopSignals();
@@ -12,7 +12,6 @@ void blockStopSignals();
 int takeStopSignal();
 // Ends the process the way the signal would have, had it not been blocked.
 [[noreturn]] void endBySignal(int signal);
-// Runs `command` through the shell with system(), and waits for it. A stop
-// signal already pending when it starts would be discarded by system(),
-// which sets SIGINT to be ignored; it is taken out first and put back after.
+// Runs `command` through /bin/sh and waits for it; the child has the stop
+// signals at their defaults and unblocked, this process keeps them blocked.
 void runCommand(const char* command);
