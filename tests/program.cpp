@@ -57,8 +57,9 @@ PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args) 
         ::_exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    PeerRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    PeerRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err), usage.ru_maxrss};
     ::unlink(out.c_str());
     ::unlink(err.c_str());
     EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;

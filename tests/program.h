@@ -39,6 +39,7 @@ struct PeerRun {
     int status;  // exit status, or -1 when it did not exit normally
     std::string out;
     std::string err;
+    long peakKiB;  // its peak resident memory
 };
 PeerRun runPeer(const ExchangeTest& test, const std::vector<std::string>& args);
 
