@@ -336,3 +336,24 @@ TEST_F(Faults, AFullDiskStopsTheSettlementBeforeItsReport) {
         std::system(("umount -l " + mounted).c_str());
     }
 }
+
+TEST_F(Faults, AReadErrorInTheMiddleOfTheRecordsSettlesNothingOfThem) {
+    // 100,000 records, four reads' worth; the second read fails once. The
+    // part read before it is never settled as if the file ended there: the
+    // try records nothing, and the next settles the whole day in one line.
+    Scene scene = makeScene(dir.root + "/../scenes", "middle");
+    std::string day;
+    for (int i = 0; i < 100000; ++i) day += "20261209083001 BUS 0001 1650 CARD001\n";
+    writeFile(inScene(scene, "Time.txt"), "20261209");
+    writeFile(inScene(scene, "Accumulated.txt"), day);
+    writeFile(inScene(scene, "AccountTrigger.txt"), "1");
+    pid_t pid = startIn(scene, {"strace", "-qq", "-o", "/dev/null", "-P", inScene(scene, "Accumulated.txt"), "-e",
+                                "trace=pread64", "-e", "inject=pread64:error=EIO:when=2"});
+    ASSERT_TRUE(waitUntil([&] { return handedBack(scene); }, 60));
+    stopIn(pid);
+    std::string out = readFile(scene.out);
+    EXPECT_EQ(countOf(out, line(openFailedRecords)), 1u);
+    EXPECT_EQ(countOf(out, settledText), 1u);
+    EXPECT_TRUE(sameBytes(readFile(inScene(scene, "Account.txt")), "20261209\t126800000\t38200000\t165000000\n"));
+    EXPECT_TRUE(sameBytes(readFile(inScene(scene, "Accumulated.txt")), ""));
+}
