@@ -22,10 +22,12 @@
 //   0. the exchange directory is held (flock on the directory itself), so
 //      that no second settlement program, from any working directory,
 //      reads or writes anything here;
-//   1. open the three ledgers and Accumulated.txt; any failure: nothing is
-//      written and the request stays;
-//   2. journal "appending": the exchange directory, each ledger's identity,
-//      size and exact line, and the settled bytes' fingerprint;
+//   1. before the report: open the three ledgers, reserve the room for
+//      each one's line (the size stays), open Accumulated.txt; any failure:
+//      no report, nothing is written and the request stays;
+//   2. still before the report, journal "appending": the exchange
+//      directory, each ledger's identity, size and exact line, and the
+//      settled bytes' fingerprint; then the report and its pause;
 //   3. one line to each ledger, each in one write(2); fsync the ledgers and
 //      the exchange directory (a ledger may have just been created);
 //   4. journal "recorded": from here the settlement is committed and only
@@ -38,6 +40,9 @@
 //      each fsynced, and the exchange directory fsynced;
 //   7. the journal is removed.
 // Steps 5 to 7 are one routine that the live cycle and a restart share.
+//
+// Only regular files are read or written, and no open blocks: a FIFO,
+// device, socket or directory in a file's place cannot be opened.
 //
 // What is atomic: each ledger line (one O_APPEND write); a peer's record
 // (one O_APPEND write); every journal (written aside, fsynced, renamed);
