@@ -53,6 +53,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <sys/types.h>
 #include <vector>
 
@@ -76,12 +77,28 @@ constexpr const char* fileNameOf(const char* path) { return path + (sizeof excha
 // token like "METROX" keeps its sixth byte, and a token with a NUL byte
 // anywhere gets a sixth byte of 1. Its text, as far as anyone prints it, is
 // the first five bytes.
+//
+// The fields in the order they are read, each by the name it goes by, the
+// longest token it holds whole and the bytes of a token it keeps; the
+// amount is a number, not a text.
+struct FareField {
+    const char* name;
+    std::size_t whole;
+    std::size_t kept;
+};
+inline constexpr FareField fareFields[5] = {
+    {"token1", 12, 12}, {"mode", 5, 6}, {"token3", 4, 4}, {"amount", SIZE_MAX, 0}, {"token5", 7, 7}};
+inline constexpr std::size_t amountField = 3;
+// The two carriers a mode can name.
+inline constexpr char busCarrier[] = "BUS";
+inline constexpr char metroCarrier[] = "METRO";
+
 struct FareRecord {
-    char token1[13];
-    char mode[6];
-    char token3[5];
+    char token1[fareFields[0].kept + 1];
+    char mode[fareFields[1].kept];
+    char token3[fareFields[2].kept + 1];
     std::int64_t amount;
-    char token5[8];
+    char token5[fareFields[4].kept + 1];
 };
 
 // The bytes of Accumulated.txt that one settlement read: its first `bytes`
@@ -96,6 +113,3 @@ struct SettledBytes {
     char head[settledHeadRoom];  // the first min(bytes, 64) bytes, as they are
 };
 
-// Request files.
-void getTrigger(std::int64_t& trigger);
-void getDate(char (&date)[9]);

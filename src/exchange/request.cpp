@@ -1,6 +1,7 @@
 // The request files: the trigger flag and the date.
 #include "exchange/exchange.h"
 #include "exchange/io.h"
+#include "exchange/request.h"
 #include "exchange/scan.h"
 #include "text/text.h"
 

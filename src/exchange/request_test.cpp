@@ -1,6 +1,7 @@
 // The trigger and date readers, through real files in a fresh exchange
 // directory.
 #include "exchange/exchange.h"
+#include "exchange/request.h"
 #include "support.h"
 #include "text/text.h"
 
