@@ -9,10 +9,11 @@
 // the success flag, alternately quiet and with two appenders tapping one
 // record at a time without pause, and reports what the removal of the
 // settled records wrote and left behind.
-#include "apportion/apportion.h"
+#include "Cycle.h"
 #include "exchange/accumulated.h"
 #include "launch.h"
 #include "exchange/exchange.h"
+#include "exchange/request.h"
 #include "peer/peer.h"
 #include "text/text.h"
 
@@ -71,9 +72,7 @@ double settlementWork(std::int64_t& count, std::int64_t& total) {
     AccumulatedSnapshot snapshot{};
     total = 0;
     dataCount(snapshot);
-    std::vector<FareRecord> records;
-    std::int64_t recordCount = 0;
-    while (AccumulatedRead(records, recordCount, total, snapshot, true)) Account(records, bus, metro, recordCount);
+    readAndDivide(snapshot, total, bus, metro);
     count = snapshot.recordCount;
     return seconds(start);
 }
@@ -95,13 +94,10 @@ double idleCycle(int cycles) {
     std::int64_t trigger = 0;
     char date[9] = {};
     for (int i = 0; i < cycles; ++i) {
-        std::int64_t total = 0, recordCount = 0;
-        std::vector<FareRecord> records;
+        std::int64_t total = 0, bus = 0, metro = 0;
         AccumulatedSnapshot snapshot{};
         dataCount(snapshot);
-        getTrigger(trigger);
-        getDate(date);
-        AccumulatedRead(records, recordCount, total, snapshot, trigger == 1);
+        ReceivingSet(trigger, date, snapshot, total, bus, metro);
     }
     return seconds(start) / cycles;
 }

@@ -2,35 +2,14 @@
 // Every cycle it reads the exchange directory afresh; when the trigger file
 // asks for it, it divides the accumulated fares, shows and records the sums,
 // and hands the request back. It runs until a signal stops it.
+#include "Cycle.h"
 #include "Stop.h"
-#include "apportion/apportion.h"
 #include "exchange/accumulated.h"
-#include "exchange/exchange.h"
-#include "exchange/journal.h"
 #include "exchange/ledger.h"
 #include "exchange/serving.h"
 #include "report/report.h"
-#include "text/text.h"
 
 #include <cstdint>
-#include <vector>
-
-namespace {
-
-// The cycle's input step: the request, the date, then, only when they are
-// to be settled, the records, a block at a time, each block divided as it
-// comes, so memory stays at one block whatever the size of the file.
-void ReceivingSet(std::int64_t& trigger, char (&date)[9], AccumulatedSnapshot& snapshot, std::int64_t& total,
-                  std::int64_t& busShare, std::int64_t& metroShare) {
-    getTrigger(trigger);
-    getDate(date);
-    std::vector<FareRecord> records;
-    std::int64_t recordCount = 0;
-    while (AccumulatedRead(records, recordCount, total, snapshot, trigger == 1))
-        Account(records, busShare, metroShare, recordCount);
-}
-
-}  // namespace
 
 int main() {
     blockStopSignals();
@@ -65,23 +44,9 @@ int main() {
         dataCount(snapshot);
         ReceivingSet(trigger, date, snapshot, total, busShare, metroShare);
 
-        if (trigger == 1 && snapshot.failed) {
-            showReadFailure();
-        } else if (trigger == 1) {
-            // Every file it will write is open, and the journal written,
-            // before the report says the settlement is complete.
-            Settlement settlement;
-            const char* unopened = prepareSettlement(date, busShare, metroShare, total, snapshot.settled, settlement);
-            if (unopened != nullptr) {
-                showUnopened(unopened);
-            } else {
-                showAccountSuccess(total, busShare, metroShare);
-                recordSettlement(settlement);
-            }
-        } else {
-            clearScreen();
-            printText(idleText);
-            flushConsole();
-        }
+        if (trigger == 1)
+            settle(date, total, busShare, metroShare, snapshot);
+        else
+            showIdle();
     }
 }

@@ -1,6 +1,6 @@
 #include "support.h"
 
-#include "apportion/apportion.h"
+#include "Cycle.h"
 #include "exchange/accumulated.h"
 #include "text/text.h"
 
@@ -115,10 +115,10 @@ CycleRead readAsACycle(bool settling) {
     StdoutCapture capture = startCapture();
     AccumulatedSnapshot snapshot{};
     dataCount(snapshot);
-    std::vector<FareRecord> records;
-    std::int64_t recordCount = 0;
-    while (AccumulatedRead(records, recordCount, read.total, snapshot, settling))
-        Account(records, read.bus, read.metro, recordCount);
+    if (settling)
+        readAndDivide(snapshot, read.total, read.bus, read.metro);
+    else
+        skipAccumulated(snapshot);
     read.out = endCapture(capture);
     read.count = snapshot.recordCount;
     read.settled = snapshot.settled;

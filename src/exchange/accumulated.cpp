@@ -27,6 +27,8 @@ constexpr std::size_t readBlock = std::size_t{1} << 20;
 constexpr int lockTries = 100;
 constexpr long lockPauseNs = 10'000'000;
 
+// The total is every counted record's amount, whatever its carrier, the
+// shares only what the fare table divides: so the two can differ.
 void addAmounts(const std::vector<FareRecord>& records, std::size_t count, std::int64_t& total) {
     for (std::size_t i = 0; i < count; ++i) total = addSaturating(total, records[i].amount);
 }
@@ -48,23 +50,26 @@ void dataCount(AccumulatedSnapshot& snapshot) {
     snapshot.opened = true;
 }
 
-bool AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& recordCount, std::int64_t& total,
-                     AccumulatedSnapshot& snapshot, bool settling) {
+void skipAccumulated(AccumulatedSnapshot& snapshot) {
+    if (!snapshot.opened) printLine(openFailedRecords);
+    closeSnapshot(snapshot);
+}
+
+bool AccumulatedRead(AccumulatedSnapshot& snapshot, std::int64_t& total, std::int64_t& recordCount) {
     recordCount = 0;
     if (!snapshot.opened) {
         printLine(openFailedRecords);
         return false;
     }
-    if (!settling || snapshot.finished) {
-        closeSnapshot(snapshot);
-        return false;
-    }
+    if (snapshot.finished) return false;
+    std::vector<FareRecord>& records = snapshot.records;
     if (snapshot.buffer.empty()) {
         snapshot.buffer.resize(readBlock);
-        // Room for every record a block of ordinary records completes, so the
-        // table is allocated once.
+        // Room for every record one block can complete (a record takes at
+        // least eight bytes) and for those waiting to be counted, so that
+        // the table is allocated once.
         records.clear();
-        records.reserve(readBlock / 16);
+        records.reserve(readBlock / 8 + surplusRoom + 2);
         startRecords(snapshot.scan, records);
     }
     dropRecords(snapshot.scan, snapshot.handed);

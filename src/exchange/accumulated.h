@@ -20,6 +20,9 @@ struct AccumulatedSnapshot {
     SettledBytes settled;
     RecordScan scan;
     std::vector<char> buffer;
+    // The table: at its front, the records the last read handed out; it
+    // holds about one block's records whatever the file's size.
+    std::vector<FareRecord> records;
     bool atEnd;          // the read reached the end once: the rest is read under the lock
     bool locked;         // the appenders' lock is held
     bool secondPass;     // reading the settled bytes again (see needsSecondPass)
@@ -28,17 +31,21 @@ struct AccumulatedSnapshot {
     std::int64_t recordCount;  // whole records in what was read, known once finished
 };
 
-// Opens the file for the cycle, so that a missing one is reported at once
-// (the count itself comes with the one read).
+// The cycle's first look at the file: it is opened, so that a missing one
+// is reported at once. The count itself comes with the one read, in
+// `snapshot.recordCount`, so that it is the count of exactly what is read.
 void dataCount(AccumulatedSnapshot& snapshot);
 
-// Reads the next block when `settling`: the first `recordCount` records of
-// `records` are then whole and counted, their amounts added to `total`, and
-// are dropped by the next call, so the table holds about one block. False
-// once the file is read to its end, or when not settling (an idle cycle
-// only closes the file).
-bool AccumulatedRead(std::vector<FareRecord>& records, std::int64_t& recordCount, std::int64_t& total,
-                     AccumulatedSnapshot& snapshot, bool settling);
+// Reads the next block: the first `recordCount` records of
+// `snapshot.records` are then whole and counted, and their amounts added to
+// `total`, the sum of every counted record's amount whatever its carrier.
+// They are dropped by the next call. False once the file is read to its
+// end.
+bool AccumulatedRead(AccumulatedSnapshot& snapshot, std::int64_t& total, std::int64_t& recordCount);
+
+// An idle cycle reads no record: the file is closed, and one that could not
+// be opened reported as a read would report it.
+void skipAccumulated(AccumulatedSnapshot& snapshot);
 
 // Takes, exclusively, the lock that cooperating appenders share while they
 // write, waiting a moment for them; false when the caller goes on without.

@@ -60,6 +60,12 @@ void showReadFailure() {
     holdFailure();
 }
 
+void showIdle() {
+    clearScreen();
+    printText(idleText);
+    flushConsole();
+}
+
 void showAnotherSettler() {
     clearScreen();
     printText(anotherSettlerText);

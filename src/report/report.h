@@ -24,6 +24,9 @@ void showUnopened(const char* path);
 // nothing is settled, and the request stays for the next cycle.
 void showReadFailure();
 
+// The idle screen: cleared and shown again every cycle, no line end.
+void showIdle();
+
 // The screen of a program that finds another serving the exchange
 // directory: cleared and shown again every cycle, like the idle screen.
 void showAnotherSettler();
