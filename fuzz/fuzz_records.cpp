@@ -48,11 +48,11 @@ std::vector<FareRecord> reference(const std::string& s, std::int64_t count) {
         return n;
     };
     for (FareRecord& r : out) {
-        text(r.token1, 12);
+        text(r.token1, fareFields[0].kept);
         // A carrier with a NUL among its kept bytes is no carrier.
-        std::size_t modeLength = text(r.mode, 6);
-        if (std::memchr(r.mode, 0, std::min<std::size_t>(modeLength, 6)) != nullptr) r.mode[5] = '\x01';
-        text(r.token3, 4);
+        std::size_t modeLength = text(r.mode, fareFields[1].kept);
+        if (std::memchr(r.mode, 0, std::min(modeLength, fareFields[1].kept)) != nullptr) r.mode[5] = '\x01';
+        text(r.token3, fareFields[2].kept);
         skip();
         std::size_t start = at;
         bool negative = false;
@@ -64,7 +64,7 @@ std::vector<FareRecord> reference(const std::string& s, std::int64_t count) {
         } else {
             at = start;  // no number: nothing is taken
         }
-        text(r.token5, 7);
+        text(r.token5, fareFields[4].kept);
     }
     return out;
 }

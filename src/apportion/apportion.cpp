@@ -96,8 +96,9 @@ constexpr ModeWords wordsOf(char a, char b, char c, char d, char e, char f) {
             std::bit_cast<std::uint16_t>(std::array<char, 2>{e, f})};
 }
 
-constexpr ModeWords busMode = wordsOf('B', 'U', 'S', 0, 0, 0);
-constexpr ModeWords metroMode = wordsOf('M', 'E', 'T', 'R', 'O', 0);
+constexpr ModeWords busMode = wordsOf(busCarrier[0], busCarrier[1], busCarrier[2], 0, 0, 0);
+constexpr ModeWords metroMode = wordsOf(metroCarrier[0], metroCarrier[1], metroCarrier[2], metroCarrier[3], metroCarrier[4], 0);
+static_assert(sizeof busCarrier == 4 && sizeof metroCarrier == 6, "the words above spell the carrier names");
 
 Carrier carrierOf(const FareRecord& record) {
     std::uint32_t head;
@@ -110,6 +111,8 @@ Carrier carrierOf(const FareRecord& record) {
 }
 
 }  // namespace
+
+bool namesCarrier(const FareRecord& record) { return carrierOf(record) != Other; }
 
 void Account(const std::vector<FareRecord>& records, std::int64_t& busShare,
              std::int64_t& metroShare, std::int64_t recordCount) {

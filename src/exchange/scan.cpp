@@ -13,10 +13,12 @@ namespace {
 constexpr std::uint64_t magnitudeLimit = std::uint64_t{1} << 63;
 
 // Room for each text field's bytes; `mode` keeps six (see FareRecord).
-constexpr std::size_t textRoom[5] = {12, 6, 4, 0, 7};
+constexpr std::size_t textRoom[5] = {fareFields[0].kept, fareFields[1].kept, fareFields[2].kept,
+                                     fareFields[3].kept, fareFields[4].kept};
 // What a field holds whole; a longer token is cut (a mode over five bytes
 // names no carrier).
-constexpr std::size_t wholeRoom[5] = {12, 5, 4, SIZE_MAX, 7};
+constexpr std::size_t wholeRoom[5] = {fareFields[0].whole, fareFields[1].whole, fareFields[2].whole,
+                                      fareFields[3].whole, fareFields[4].whole};
 
 constexpr std::size_t textOffset[5] = {offsetof(FareRecord, token1), offsetof(FareRecord, mode),
                                        offsetof(FareRecord, token3), 0, offsetof(FareRecord, token5)};

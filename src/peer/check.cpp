@@ -115,8 +115,7 @@ void endRecord(Walk& w);
 
 // Why a settlement leaves a record's amount undivided.
 Kind undividedCause(const FareRecord& r) {
-    bool named = std::memcmp(r.mode, "BUS\0\0\0", 6) == 0 || std::memcmp(r.mode, "METRO\0", 6) == 0;
-    if (!named) return Kind::Carrier;
+    if (!namesCarrier(r)) return Kind::Carrier;
     bool range = r.amount < std::numeric_limits<std::int32_t>::min() || r.amount > std::numeric_limits<std::int32_t>::max();
     return range ? Kind::OutOfRange : Kind::NotInTable;
 }
@@ -154,7 +153,6 @@ void endToken(Walk& w) {
     if (t.control) note(w, Kind::ControlByte, t);
     if (w.field == 1) w.mode = t;
     if (w.field == 3) w.amount = t;
-    constexpr std::int64_t room[5] = {12, 5, 4, 0, 7};
     if (w.field == 3) {
         if (!t.digits || t.after) {
             // No number, or letters behind it: this token ends the record as
@@ -174,7 +172,7 @@ void endToken(Walk& w) {
     } else {
         // Out of step, tokens land in the wrong fields: that is reported
         // once, where the step changed, not for every token after it.
-        if (t.length > room[w.field] && w.step == 0) note(w, Kind::CutToken, t);
+        if (static_cast<std::size_t>(t.length) > fareFields[w.field].whole && w.step == 0) note(w, Kind::CutToken, t);
         if (w.field == 4) {
             if (w.step == 0) divideOne(w);
             endRecord(w);

@@ -156,10 +156,13 @@ int peerTap(const std::string& dir, const Args& args) {
     const std::string& carrier = args[0];
     std::int64_t amount = 0;
     std::string card = args.size() > 2 ? args[2] : "C000001";
-    if (!isToken(carrier, 5)) return peerError(peerBadInput, peerBadToken, "tap", "CARRIER", carrier.c_str(), 5);
+    const std::size_t carrierRoom = fareFields[1].whole, cardRoom = fareFields[4].whole;
+    if (!isToken(carrier, carrierRoom))
+        return peerError(peerBadInput, peerBadToken, "tap", "CARRIER", carrier.c_str(), static_cast<int>(carrierRoom));
     if (!parseWhole(args[1], amount))
         return peerError(peerBadInput, peerNotNumber, "tap", "AMOUNT", args[1].c_str(), "");
-    if (!isToken(card, 7)) return peerError(peerBadInput, peerBadToken, "tap", "CARD", card.c_str(), 7);
+    if (!isToken(card, cardRoom))
+        return peerError(peerBadInput, peerBadToken, "tap", "CARD", card.c_str(), static_cast<int>(cardRoom));
 
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -170,7 +173,7 @@ int peerTap(const std::string& dir, const Args& args) {
     std::string path = exchangeFile(dir, accumulatedPath);
     if (!appendRecords(path, record.data(), record.size())) return writeFailed(path);
     std::printf(peerTapDone, record.c_str());
-    if (carrier != "BUS" && carrier != "METRO") std::printf(peerTapUnknown, carrier.c_str());
+    if (carrier != busCarrier && carrier != metroCarrier) std::printf(peerTapUnknown, carrier.c_str());
     return peerOk;
 }
 
