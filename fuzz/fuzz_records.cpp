@@ -3,10 +3,10 @@
 //
 // Properties: the count is the number of white-space separated tokens
 // divided by 5; every text field is terminated within its room; the table
-// equals what a plain reference reader, written for clarity over the whole
-// input, makes of it; and reading in one block, in two, or in small blocks
-// with the counted records taken off the front, gives the same records and
-// the same total.
+// equals what the reading rules written plainly (exchange/rules.h) make of
+// it; and reading in one block, in two, or in small blocks with the counted
+// records taken off the front, gives the same records and the same total.
+#include "exchange/rules.h"
 #include "exchange/scan.h"
 
 #include <algorithm>
@@ -22,50 +22,17 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-std::int64_t plainTokens(const std::string& s) {
-    std::int64_t n = 0;
-    bool in = false;
-    for (unsigned char c : s) {
-        bool blank = isWhiteSpace(c);
-        if (!blank && !in) ++n;
-        in = !blank;
-    }
-    return n;
-}
-
-// The reading rules, one field at a time over the whole input.
-std::vector<FareRecord> reference(const std::string& s, std::int64_t count) {
-    std::vector<FareRecord> out(static_cast<std::size_t>(count));
-    std::size_t at = 0;
-    auto skip = [&] {
-        while (at < s.size() && isWhiteSpace(static_cast<unsigned char>(s[at]))) ++at;
-    };
-    auto text = [&](char* field, std::size_t room) {
-        skip();
-        std::size_t n = 0;
-        for (; at < s.size() && !isWhiteSpace(static_cast<unsigned char>(s[at])); ++at, ++n)
-            if (n < room) field[n] = s[at];
-        return n;
-    };
-    for (FareRecord& r : out) {
-        text(r.token1, fareFields[0].kept);
-        // A carrier with a NUL among its kept bytes is no carrier.
-        std::size_t modeLength = text(r.mode, fareFields[1].kept);
-        if (std::memchr(r.mode, 0, std::min(modeLength, fareFields[1].kept)) != nullptr) r.mode[5] = '\x01';
-        text(r.token3, fareFields[2].kept);
-        skip();
-        std::size_t start = at;
-        bool negative = false;
-        if (at < s.size() && (s[at] == '+' || s[at] == '-')) negative = s[at++] == '-';
-        if (at < s.size() && isDigit(static_cast<unsigned char>(s[at]))) {
-            NumberScan number{0, negative};
-            while (at < s.size() && isDigit(static_cast<unsigned char>(s[at]))) addDigit(number, s[at++]);
-            r.amount = numberValue(number);
-        } else {
-            at = start;  // no number: nothing is taken
-        }
-        text(r.token5, fareFields[4].kept);
-    }
+// The reading rules, written plainly (exchange/rules.h), over the whole
+// input: the records that count, and the tokens.
+std::vector<FareRecord> reference(const std::string& s, std::int64_t& tokens) {
+    std::vector<FareRecord> out;
+    RulesReader reader;
+    startRules(reader);
+    const RulesEvents events{nullptr, [&out](const FareRecord& r, std::int64_t) { out.push_back(r); }};
+    readByRules(reader, s.data(), s.size(), events);
+    endRules(reader, events);
+    tokens = reader.tokens;
+    out.resize(std::min(out.size(), static_cast<std::size_t>(tokens / 5)));
     return out;
 }
 
@@ -117,10 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t split = input.empty() ? 0 : data[0] % (input.size() + 1);
 
     Read whole = streamed(input, input.size() + 1);
-    check(whole.count == plainTokens(input) / 5);
+    std::int64_t tokens = 0;
+    std::vector<FareRecord> plain = reference(input, tokens);
+    check(whole.count == tokens / 5);
     check(static_cast<std::int64_t>(whole.records.size()) == whole.count);
     for (const FareRecord& r : whole.records) check(r.token1[12] == 0 && r.token3[4] == 0 && r.token5[7] == 0);
-    check(same(whole.records, reference(input, whole.count)));
+    check(same(whole.records, plain));
 
     std::vector<FareRecord> table;
     RecordScan scan;
