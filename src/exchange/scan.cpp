@@ -15,11 +15,6 @@ constexpr std::uint64_t magnitudeLimit = std::uint64_t{1} << 63;
 // Room for each text field's bytes; `mode` keeps six (see FareRecord).
 constexpr std::size_t textRoom[5] = {fareFields[0].kept, fareFields[1].kept, fareFields[2].kept,
                                      fareFields[3].kept, fareFields[4].kept};
-// What a field holds whole; a longer token is cut (a mode over five bytes
-// names no carrier).
-constexpr std::size_t wholeRoom[5] = {fareFields[0].whole, fareFields[1].whole, fareFields[2].whole,
-                                      fareFields[3].whole, fareFields[4].whole};
-
 constexpr std::size_t textOffset[5] = {offsetof(FareRecord, token1), offsetof(FareRecord, mode),
                                        offsetof(FareRecord, token3), 0, offsetof(FareRecord, token5)};
 
@@ -177,7 +172,7 @@ std::size_t takeLowest(std::uint64_t& bits) {
 // under way, has wholeRecordLookahead readable bytes.
 constexpr std::ptrdiff_t wholeRecordLookahead = 80;
 
-const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, bool watch, std::int64_t& cutTokens) {
+const unsigned char* plainRecord(const unsigned char* p, FareRecord& record) {
     std::uint64_t blank = blankMask64(p);
     std::uint64_t text = ~blank;
     std::uint64_t starts = text & ~(text << 1);
@@ -198,14 +193,6 @@ const unsigned char* plainRecord(const unsigned char* p, FareRecord& record, boo
     sealMode(record, length[1]);
     record.amount = static_cast<std::int64_t>(digitRunValue(amount, length[3]));
     storeField(record, 4, p + start[4], std::min(length[4], textRoom[4]));
-    if (watch) {
-        // A record with any field past what it holds whole: the sign bit of
-        // (room - length), taken over the four at once.
-        auto over = [&](int field) {
-            return static_cast<std::int64_t>(wholeRoom[field]) - static_cast<std::int64_t>(length[field]);
-        };
-        cutTokens += static_cast<std::int64_t>(static_cast<std::uint64_t>(over(0) | over(1) | over(2) | over(4)) >> 63);
-    }
     return p + start[4] + length[4];
 }
 #endif
@@ -327,10 +314,6 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
     Cursor at = cursorOf(scan);
     FareRecord current = scan.current;
     NumberScan number = scan.number;
-    // Counted here and stored once: a counter in the scan itself would be
-    // written back after every record, as the table's stores might alias it.
-    std::int64_t cutTokens = 0;
-    const bool watch = scan.watch;
     while (p < end) {
         switch (at.step) {
         case RecordStep::Space: {
@@ -339,7 +322,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             // for one, each built in the table itself rather than copied.
             if (at.field == 0) {
                 while (end - p >= wholeRecordLookahead) {
-                    const unsigned char* next = plainRecord(p, records.emplace_back(), watch, cutTokens);
+                    const unsigned char* next = plainRecord(p, records.emplace_back());
                     if (next == nullptr) {
                         records.pop_back();
                         break;
@@ -368,7 +351,6 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 }
                 // No number here: the amount stays 0 and this token is the
                 // record's last field.
-                ++scan.outOfStep;
                 at.field = 4;
             }
             beginText(at, at.field);
@@ -385,10 +367,7 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
             else if (keep > 0)
                 copySmall(fieldText(current, at.field) + at.length, start, keep);
             at.length += n;
-            if (p < end) {
-                cutTokens += at.length > wholeRoom[at.field];
-                endText(at, current, records);
-            }
+            if (p < end) endText(at, current, records);
             break;
         }
         case RecordStep::Sign:
@@ -397,7 +376,6 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 break;
             }
             // A lone sign is no number; the sign starts the last field.
-            ++scan.outOfStep;
             beginText(at, 4);
             putText(at, current, static_cast<unsigned char>(scan.sign));
             break;
@@ -409,14 +387,12 @@ void scanRecords(RecordScan& scan, const char* data, std::size_t size) {
                 at.field = 4;
                 at.step = RecordStep::Space;
             } else {
-                ++scan.outOfStep;
                 beginText(at, 4);
             }
             break;
         }
     }
     scan.number = number;
-    scan.cutTokens += cutTokens;
     store(scan, at, current);
 }
 

@@ -92,13 +92,6 @@ struct RecordScan {
     int field;             // 0 to 4, in FareRecord order
     RecordStep step;
     char sign;
-    // Not needed to settle, kept for a check of the file: amounts that were
-    // no plain number, each putting what follows one token out of step, and
-    // tokens longer than their field holds whole (whole records read at
-    // once count once however many of their tokens are).
-    std::int64_t outOfStep;
-    std::int64_t cutTokens;  // counted only while `watch` is set
-    bool watch;
 };
 
 void startRecords(RecordScan& scan, std::vector<FareRecord>& records);

@@ -5,6 +5,7 @@
 #include "apportion/apportion.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
+#include "exchange/rules.h"
 #include "exchange/scan.h"
 #include "peer/peer.h"
 #include "text/peer.h"
@@ -41,36 +42,24 @@ struct Finding {
     std::string token;    // shown safely
 };
 
-// A token as the walk sees it: where it starts and what it is made of.
-struct Token {
-    std::int64_t offset, line, length;
-    char head[shownBytes];     // its first bytes
-    bool control;              // a NUL or another control byte inside
-    bool digits, after;        // after an optional sign: digits, then anything else
-    NumberScan number;         // the value of those digits, for an amount
-};
-
-
-
+// What the walk keeps of the records as the reading rules read them.
 struct Walk {
-    std::int64_t offset = 0, line = 1, tokens = 0, records = 0;
-    int field = 0;      // of the record being read, in FareRecord order
+    RulesReader reader;
     int step = 0;       // tokens the reading is out of step by, 0 to 4
-    bool inToken = false;
-    Token token{};
+    int nextStep = 0;   // the step from the next record on
+    int lastField = 0;  // of the latest token
     std::int64_t lastRecordStart = 0, lastRecordLine = 1;  // of the latest token that begins a whole record
     std::int64_t counted = 0;     // the records a settlement reads, known from the first pass
     std::vector<Finding> firsts;  // the first finding of each kind, for the summary
     std::vector<Finding> steps;   // the first places the step changes, for the summary
     std::int64_t moreSteps = 0;   // and how many more there are
     std::int64_t counts[kinds] = {};
-    FareRecord record{};  // the carrier and amount of the record being read, in step
-    Token mode{}, amount{};
+    RulesToken mode{}, amount{};  // of the record being read
     std::int64_t outOfStep = 0;
     bool list = false;
 };
 
-std::string shown(const Token& t) {
+std::string shown(const RulesToken& t) {
     std::string out;
     std::size_t kept = static_cast<std::size_t>(std::min<std::int64_t>(t.length, shownBytes));
     for (std::size_t i = 0; i < kept; ++i) {
@@ -109,9 +98,9 @@ void noteFinding(Walk& w, const Finding& f) {
     if (w.list) printFinding(f);
 }
 
-void note(Walk& w, Kind kind, const Token& t) { noteFinding(w, {kind, t.offset, t.line, w.records + 1, w.step, shown(t)}); }
-
-void endRecord(Walk& w);
+void note(Walk& w, Kind kind, const RulesToken& t, int step) {
+    noteFinding(w, {kind, t.offset, t.line, t.record + 1, step, shown(t)});
+}
 
 // Why a settlement leaves a record's amount undivided.
 Kind undividedCause(const FareRecord& r) {
@@ -120,117 +109,44 @@ Kind undividedCause(const FareRecord& r) {
     return range ? Kind::OutOfRange : Kind::NotInTable;
 }
 
-// A record read in step, divided as a settlement divides it: where it is
-// not, the place is noted with its cause.
-void divideOne(Walk& w) {
-    std::vector<FareRecord> one(1);
-    FareRecord& r = one[0];
-    auto kept = static_cast<std::size_t>(std::min<std::int64_t>(w.mode.length, sizeof r.mode));
-    std::memcpy(r.mode, w.mode.head, kept);
-    sealMode(r, static_cast<std::size_t>(w.mode.length));
-    r.amount = numberValue(w.amount.number);
-    std::int64_t bus = 0, metro = 0;
-    Account(one, bus, metro, 1);
-    if (bus + metro == r.amount) return;
-    Kind cause = undividedCause(r);
-    note(w, cause, cause == Kind::Carrier ? w.mode : w.amount);
-}
-
-void endRecord(Walk& w) {
-    ++w.records;
-    w.field = 0;
-    if (w.step != 0 && w.records <= w.counted) ++w.outOfStep;
-}
-
-// One whole token, given to the field the formatted reader would give it.
-void endToken(Walk& w) {
-    Token& t = w.token;
-    if (w.tokens % 5 == 0) {
+// One whole token, in the field the reading rules gave it.
+void walkToken(Walk& w, const RulesToken& t) {
+    if (t.index % 5 == 0) {
         w.lastRecordStart = t.offset;
         w.lastRecordLine = t.line;
     }
-    ++w.tokens;
-    if (t.control) note(w, Kind::ControlByte, t);
-    if (w.field == 1) w.mode = t;
-    if (w.field == 3) w.amount = t;
-    if (w.field == 3) {
-        if (!t.digits || t.after) {
-            // No number, or letters behind it: this token ends the record as
-            // its last field, and every record after is read one more token
-            // out of step.
-            int before = w.step;
-            w.step = (before + 1) % 5;
-            note(w, t.digits ? Kind::LetteredAmount : Kind::WordAmount, t);
-            // The record itself was read in its old step; those after it
-            // in the new one.
-            w.step = before;
-            endRecord(w);
-            w.step = (before + 1) % 5;
-        } else {
-            w.field = 4;
+    w.lastField = t.field;
+    if (t.control) note(w, Kind::ControlByte, t, w.step);
+    if (t.field == 1) w.mode = t;
+    if (t.field == static_cast<int>(amountField)) {
+        w.amount = t;
+        // No number, or letters behind it: the record ends with this token,
+        // and every record after it is read one more token out of step.
+        if (t.shape != AmountShape::Number) {
+            w.nextStep = (w.step + 1) % 5;
+            note(w, t.shape == AmountShape::Lettered ? Kind::LetteredAmount : Kind::WordAmount, t, w.nextStep);
         }
-    } else {
-        // Out of step, tokens land in the wrong fields: that is reported
-        // once, where the step changed, not for every token after it.
-        if (static_cast<std::size_t>(t.length) > fareFields[w.field].whole && w.step == 0) note(w, Kind::CutToken, t);
-        if (w.field == 4) {
-            if (w.step == 0) divideOne(w);
-            endRecord(w);
-        }
-        else
-            ++w.field;
+        return;
     }
+    // Out of step, tokens land in the wrong fields: that is reported once,
+    // where the step changed, not for every token after it.
+    if (static_cast<std::size_t>(t.length) > fareFields[t.field].whole && w.step == 0) note(w, Kind::CutToken, t, w.step);
 }
 
-void walkBytes(Walk& w, const char* data, std::size_t size) {
-    const auto* first = reinterpret_cast<const unsigned char*>(data);
-    const auto* p = first;
-    const auto* end = p + size;
-    // Control bytes are rare: a block without any is not looked at for them
-    // token by token.
-    bool controls = hasControlBytes(p, end);
-    while (p < end) {
-        if (!w.inToken) {
-            for (; p < end && isWhiteSpace(*p); ++p)
-                if (*p == '\n') ++w.line;
-            if (p == end) break;
-            w.inToken = true;
-            w.token.offset = w.offset + (p - first);
-            w.token.line = w.line;
-            w.token.length = 0;
-            w.token.control = w.token.digits = w.token.after = false;
-            w.token.number = NumberScan{0, false};
-        }
-        Token& t = w.token;
-        const unsigned char* start = p;
-        p = findWhiteSpace(p, end);
-        auto n = static_cast<std::size_t>(p - start);
-        if (t.length < static_cast<std::int64_t>(shownBytes))
-            std::memcpy(t.head + t.length, start, std::min(n, shownBytes - static_cast<std::size_t>(t.length)));
-        if (controls) t.control = t.control || hasControlBytes(start, p);
-        // The amount's shape matters only for the fourth field: look closer
-        // there alone.
-        if (w.field == 3) {
-            for (const unsigned char* q = start; q < p; ++q) {
-                if (t.length + (q - start) == 0 && (*q == '+' || *q == '-')) {
-                    t.number.negative = *q == '-';
-                    continue;
-                }
-                if (isDigit(*q) && !t.after) {
-                    t.digits = true;
-                    addDigit(t.number, *q);
-                } else {
-                    t.after = true;
-                }
-            }
-        }
-        t.length += static_cast<std::int64_t>(n);
-        if (p < end) {
-            w.inToken = false;
-            endToken(w);
+// A whole record. One read in step is divided as a settlement divides it:
+// where it is not, the place is noted with its cause.
+void walkRecord(Walk& w, const FareRecord& record, std::int64_t index) {
+    if (w.step != 0 && index < w.counted) ++w.outOfStep;
+    if (w.step == 0 && w.lastField == 4) {
+        std::vector<FareRecord> one(1, record);
+        std::int64_t bus = 0, metro = 0;
+        Account(one, bus, metro, 1);
+        if (bus + metro != record.amount) {
+            Kind cause = undividedCause(record);
+            note(w, cause, cause == Kind::Carrier ? w.mode : w.amount, w.step);
         }
     }
-    w.offset += static_cast<std::int64_t>(size);
+    w.step = w.nextStep;
 }
 
 // What a settlement does with each record: the total, the two shares, and
@@ -267,6 +183,9 @@ void divide(Money& m, std::vector<FareRecord>& records, std::size_t count) {
 
 int peerCheck(const std::string& dir, const Args& args) {
     Walk w;
+    startRules(w.reader);
+    const RulesEvents events{[&w](const RulesToken& t) { walkToken(w, t); },
+                             [&w](const FareRecord& r, std::int64_t index) { walkRecord(w, r, index); }};
     std::string file;
     for (const std::string& a : args) {
         if (a == "--list")
@@ -284,24 +203,20 @@ int peerCheck(const std::string& dir, const Args& args) {
     int fd = openFile(file.c_str(), O_RDONLY);
     if (fd < 0) return peerError(peerBadInput, peerReadFailed, file.c_str(), std::strerror(errno));
 
-    // First the settlement's own reader, at its own speed: the sums, and
-    // whether anything at all is amiss.
+    // First the settlement's own reader, at its own speed: the sums and the
+    // count.
     std::vector<char> buffer(checkBlock);
     std::vector<FareRecord> records;
     records.reserve(checkBlock / 16);
     RecordScan scan;
     startRecords(scan, records);
-    scan.watch = true;
     Money money;
     std::int64_t bytes = 0;
-    bool controls = false;
     ssize_t n;
     // Holes are read as a settlement reads them: as no bytes at all.
     DataCursor cursor{};
     while ((n = readData(fd, cursor, buffer.data(), buffer.size())) > 0) {
         scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
-        const auto* block = reinterpret_cast<const unsigned char*>(buffer.data());
-        controls = controls || hasControlBytes(block, block + n);
         bytes = cursor.offset;
         std::size_t ready = readyRecords(scan);
         divide(money, records, ready);
@@ -310,8 +225,6 @@ int peerCheck(const std::string& dir, const Args& args) {
     bool readFailed = n < 0;
     std::int64_t count = finishRecords(scan);
     divide(money, records, records.size());
-    // Taken before a second pass starts the scan afresh.
-    bool amiss = scan.outOfStep != 0 || scan.cutTokens != 0 || controls || scan.tokens % 5 != 0;
     // Records that outran the count are divided on a second pass over the
     // same bytes, as a settlement divides them.
     if (!readFailed && needsSecondPass(scan, count)) {
@@ -332,31 +245,27 @@ int peerCheck(const std::string& dir, const Args& args) {
         finishRecords(scan);
         divide(money, records, records.size());
     }
-    amiss = amiss || money.carrier != 0 || money.amount != 0 || money.range != 0;
     w.counted = count;
 
-    // Then, only when something is, the same bytes once more, walked token
-    // by token to tell where.
+    // Then the same bytes once more, walked by the reading rules token by
+    // token, with lines and offsets, to tell where anything is amiss.
     DataCursor again{};
-    while (amiss && !readFailed && again.offset < bytes) {
+    while (!readFailed && again.offset < bytes) {
         n = readData(fd, again, buffer.data(),
                      static_cast<std::size_t>(std::min<std::int64_t>(bytes - again.offset, checkBlock)));
         if (n <= 0) {
             readFailed = true;
             break;
         }
-        walkBytes(w, buffer.data(), static_cast<std::size_t>(n));
+        readByRules(w.reader, buffer.data(), static_cast<std::size_t>(n), events);
     }
     int savedErrno = errno;
     closeFile(fd);
     if (readFailed) return peerError(peerBadInput, peerReadFailed, file.c_str(), std::strerror(savedErrno));
-    if (w.inToken) {
-        w.inToken = false;
-        endToken(w);
-    }
-    if (w.tokens % 5 != 0) {
+    endRules(w.reader, events);
+    if (w.reader.tokens % 5 != 0) {
         noteFinding(w, {Kind::LeftOver, w.lastRecordStart, w.lastRecordLine, count + 1, w.step,
-                             std::to_string(w.tokens % 5) + " tokens"});
+                        std::to_string(w.reader.tokens % 5) + " tokens"});
     }
 
     std::int64_t findings = 0;
