@@ -4,6 +4,7 @@
 // peers append meanwhile.
 #include "exchange/accumulated.h"
 
+#include "exchange/appenders.h"
 #include "exchange/fingerprint.h"
 #include "exchange/io.h"
 #include "exchange/scan.h"
@@ -12,20 +13,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr std::size_t readBlock = std::size_t{1} << 20;
-// How long the settlement waits for cooperating appenders to finish their
-// write before it goes on without their lock.
-constexpr int lockTries = 100;
-constexpr long lockPauseNs = 10'000'000;
 
 // The total is every counted record's amount, whatever its carrier, the
 // shares only what the fare table divides: so the two can differ.
@@ -126,15 +121,3 @@ bool AccumulatedRead(AccumulatedSnapshot& snapshot, std::int64_t& total, std::in
     addAmounts(records, snapshot.handed, total);
     return true;
 }
-
-bool lockAppenders(int fd) {
-    for (int i = 0; i < lockTries; ++i) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        timespec pause{0, lockPauseNs};
-        ::nanosleep(&pause, nullptr);
-    }
-    return false;
-}
-
-void unlockAppenders(int fd) { ::flock(fd, LOCK_UN); }

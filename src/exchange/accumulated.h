@@ -1,5 +1,4 @@
-// Accumulated.txt: reading it once per settlement, block by block, and
-// the appenders' lock.
+// Accumulated.txt: reading it once per settlement, block by block.
 #pragma once
 
 #include "exchange/exchange.h"
@@ -46,8 +45,3 @@ bool AccumulatedRead(AccumulatedSnapshot& snapshot, std::int64_t& total, std::in
 // An idle cycle reads no record: the file is closed, and one that could not
 // be opened reported as a read would report it.
 void skipAccumulated(AccumulatedSnapshot& snapshot);
-
-// Takes, exclusively, the lock that cooperating appenders share while they
-// write, waiting a moment for them; false when the caller goes on without.
-bool lockAppenders(int fd);
-void unlockAppenders(int fd);

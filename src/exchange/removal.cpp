@@ -14,7 +14,7 @@
 // NUL padding then lies before the hole, and becomes blanks.
 #include "exchange/removal.h"
 
-#include "exchange/accumulated.h"
+#include "exchange/appenders.h"
 #include "exchange/fingerprint.h"
 #include "exchange/io.h"
 #include "text/text.h"
