@@ -1,7 +1,8 @@
 // fare-peer check: what a settlement would make of a record file now, and
-// every place where the file would garble it. The sums come from the
-// settlement's own reader and fare table; the places from a walk over the
-// same bytes by the same reading rules that also counts lines and offsets.
+// every place where the file would garble it. The sums and the count come
+// from the settlement's own reader and fare table; the places from a walk
+// over the same bytes by the reading rules written plainly (rules.h), which
+// knows each token's line and offset.
 #include "apportion/apportion.h"
 #include "exchange/exchange.h"
 #include "exchange/io.h"
@@ -179,6 +180,31 @@ void divide(Money& m, std::vector<FareRecord>& records, std::size_t count) {
     }
 }
 
+// Reads the file from its start with the settlement's reader, dividing the
+// records of each block as they are ready: to its end, or, on a second
+// pass, to `end` or until every counted record is handed out. False on a
+// read error; `bytes` is where the reading stopped, holes counted.
+bool divideBlocks(int fd, RecordScan& scan, std::vector<char>& buffer, Money& money, std::int64_t end,
+                  std::int64_t& bytes) {
+    // Holes are read as a settlement reads them: as no bytes at all.
+    DataCursor cursor{};
+    for (;;) {
+        std::size_t want = buffer.size();
+        if (end >= 0) {
+            if (secondPassDone(scan) || cursor.offset >= end) return true;
+            want = static_cast<std::size_t>(std::min<std::int64_t>(end - cursor.offset, checkBlock));
+        }
+        ssize_t n = readData(fd, cursor, buffer.data(), want);
+        if (n < 0 || (n == 0 && end >= 0)) return false;
+        if (n == 0) return true;
+        scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
+        bytes = cursor.offset;
+        std::size_t ready = readyRecords(scan);
+        divide(money, *scan.records, ready);
+        dropRecords(scan, ready);
+    }
+}
+
 }  // namespace
 
 int peerCheck(const std::string& dir, const Args& args) {
@@ -212,36 +238,15 @@ int peerCheck(const std::string& dir, const Args& args) {
     startRecords(scan, records);
     Money money;
     std::int64_t bytes = 0;
-    ssize_t n;
-    // Holes are read as a settlement reads them: as no bytes at all.
-    DataCursor cursor{};
-    while ((n = readData(fd, cursor, buffer.data(), buffer.size())) > 0) {
-        scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
-        bytes = cursor.offset;
-        std::size_t ready = readyRecords(scan);
-        divide(money, records, ready);
-        dropRecords(scan, ready);
-    }
-    bool readFailed = n < 0;
+    bool readFailed = !divideBlocks(fd, scan, buffer, money, -1, bytes);
     std::int64_t count = finishRecords(scan);
     divide(money, records, records.size());
     // Records that outran the count are divided on a second pass over the
     // same bytes, as a settlement divides them.
     if (!readFailed && needsSecondPass(scan, count)) {
         startSecondPass(scan, count);
-        DataCursor second{};
-        while (!secondPassDone(scan) && second.offset < bytes) {
-            n = readData(fd, second, buffer.data(),
-                         static_cast<std::size_t>(std::min<std::int64_t>(bytes - second.offset, checkBlock)));
-            if (n <= 0) {
-                readFailed = true;
-                break;
-            }
-            scanRecords(scan, buffer.data(), static_cast<std::size_t>(n));
-            std::size_t ready = readyRecords(scan);
-            divide(money, records, ready);
-            dropRecords(scan, ready);
-        }
+        std::int64_t reread = 0;
+        readFailed = !divideBlocks(fd, scan, buffer, money, bytes, reread);
         finishRecords(scan);
         divide(money, records, records.size());
     }
@@ -249,10 +254,10 @@ int peerCheck(const std::string& dir, const Args& args) {
 
     // Then the same bytes once more, walked by the reading rules token by
     // token, with lines and offsets, to tell where anything is amiss.
-    DataCursor again{};
-    while (!readFailed && again.offset < bytes) {
-        n = readData(fd, again, buffer.data(),
-                     static_cast<std::size_t>(std::min<std::int64_t>(bytes - again.offset, checkBlock)));
+    DataCursor walked{};
+    while (!readFailed && walked.offset < bytes) {
+        ssize_t n = readData(fd, walked, buffer.data(),
+                             static_cast<std::size_t>(std::min<std::int64_t>(bytes - walked.offset, checkBlock)));
         if (n <= 0) {
             readFailed = true;
             break;
