@@ -81,6 +81,7 @@ struct Blocked {
     const char* file;
     const char* kind;  // "directory" or "fifo"
 };
+void PrintTo(const Blocked& blocked, std::ostream* out) { *out << blocked.file << " as a " << blocked.kind; }
 class Unopenable : public ProgramTest, public ::testing::WithParamInterface<Blocked> {};
 
 TEST_P(Unopenable, NothingIsReportedOrRecordedUntilTheFileOpensThenExactlyOnce) {
