@@ -102,13 +102,14 @@ std::string mountImage(const std::string& image, const std::string& at, const st
 }
 
 // A mount that stays busy (a process that did not end still in it) is
-// detached lazily, so that the scratch directory can still be removed.
+// detached lazily, so that the scratch directory can still be removed. The
+// loop device is let go too, unless `dev` is empty.
 void unmountImage(const std::string& dev, const std::string& at) {
     bool gone = false;
     for (int i = 0; i < 50 && !(gone = run("umount " + at)); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (!gone) run("umount -l " + at);
-    run("losetup -d " + dev);
+    if (!dev.empty()) run("losetup -d " + dev);
 }
 
 void syncedWrite(const std::string& path, const std::string& data, bool append) {
@@ -421,10 +422,10 @@ TEST(RealDisk, ASettlementKilledThenRemountedThroughAnotherDeviceIsFinishedOnce)
     ASSERT_TRUE(endsWithin(killed, 30));
     struct stat before {};
     ASSERT_EQ(::stat(inScene(scene, "Accumulated.txt").c_str(), &before), 0);
-    unmountImage(dev, mnt);
-    std::string holder = w + "/holder.img";
-    run("truncate -s 1M " + holder);
-    std::string taken = trimmed(commandOutput("losetup -f --show " + holder));
+    // Unmounted, but its loop device kept attached, so that the next mount
+    // cannot be given the same one, whatever other tests take and free.
+    std::string first = dev;
+    unmountImage("", mnt);
     dev = mountImage(image, mnt, "ext4");
     ASSERT_FALSE(dev.empty());
     struct stat after {};
@@ -442,6 +443,6 @@ TEST(RealDisk, ASettlementKilledThenRemountedThroughAnotherDeviceIsFinishedOnce)
                           "20261209\t809\t1141\t1950\n20261209\t1050\t200\t1250\n"));
     EXPECT_EQ(readFile(scene.out).find(settledChangedText), std::string::npos);
     unmountImage(dev, mnt);
-    run("losetup -d " + taken);
+    run("losetup -d " + first);
     fs::remove_all(w);
 }
