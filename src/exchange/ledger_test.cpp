@@ -40,21 +40,20 @@ std::size_t openDescriptors() {
                                                   std::filesystem::directory_iterator()));
 }
 
-// Writes past `bytes` fail for this process (EFBIG, as ENOSPC on a full
-// disk) for as long as it lives.
-struct SizeLimit {
-    rlimit before;
-};
-SizeLimit limitFileSize(rlim_t bytes) {
-    SizeLimit limit{};
-    ::getrlimit(RLIMIT_FSIZE, &limit.before);
+// Records as record() does, with every write past `bytes` into a file
+// failing (EFBIG, as ENOSPC on a full disk) while it runs.
+std::string recordOnAFullDisk(rlim_t bytes, const char (&date)[9], std::int64_t bus, std::int64_t metro,
+                              std::int64_t total, const SettledBytes& snapshot) {
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit low = limit.before;
+    rlimit low = before;
     low.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &low);
-    return limit;
+    std::string out = record(date, bus, metro, total, snapshot);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    return out;
 }
-void endLimit(const SizeLimit& limit) { ::setrlimit(RLIMIT_FSIZE, &limit.before); }
 
 }  // namespace
 
@@ -129,10 +128,7 @@ TEST_F(SettlementRecord, AJournalThatCannotBeWrittenStopsTheSettlementBeforeItIs
     writeFile(path("AccountTrigger.txt"), "1");
     SettledBytes snapshot = takeSnapshot();
     // Written, not only opened: past the size limit, as on a full disk.
-    SizeLimit limit = limitFileSize(64);
-    std::string out = record(date, 1268, 382, 1650, snapshot);
-    endLimit(limit);
-    EXPECT_TRUE(sameBytes(out, unopened(journalPath)));
+    EXPECT_TRUE(sameBytes(recordOnAFullDisk(64, date, 1268, 382, 1650, snapshot), unopened(journalPath)));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalPath));
     EXPECT_FALSE(fileExists(dir.work + "/" + journalNewPath));
     EXPECT_TRUE(sameBytes(readFile(path("Account.txt")), ""));
@@ -142,9 +138,9 @@ TEST_F(SettlementRecord, AJournalThatCannotBeWrittenStopsTheSettlementBeforeItIs
 
 TEST_F(SettlementRecord, AWriteFailingPastTheReportUndoesTheLinesAlreadyAppended) {
     // The full ledger stands at the size limit, so its line is the one
-    // write that fails (the reservation ahead of it ignores the limit, as
-    // it can fail to help on a disk that fills after it); the lines
-    // already appended are cut back.
+    // write that fails (the room reserved for it ignores the limit, as a
+    // write can still fail on a real disk); the lines already appended are
+    // cut back.
     const char date[9] = "20261209";
     const std::string fullLedger = [] {
         std::string s;
@@ -159,10 +155,7 @@ TEST_F(SettlementRecord, AWriteFailingPastTheReportUndoesTheLinesAlreadyAppended
         writeFile(path("AccountTrigger.txt"), "1");
         SettledBytes snapshot = takeSnapshot();
 
-        SizeLimit limit = limitFileSize(4096);
-        std::string out = record(date, 1268, 382, 1650, snapshot);
-        endLimit(limit);
-        EXPECT_TRUE(sameBytes(out, line(openFailed)));
+        EXPECT_TRUE(sameBytes(recordOnAFullDisk(4096, date, 1268, 382, 1650, snapshot), line(openFailed)));
         for (const char* name : {"Account.txt", "BusAccount.txt", "MetroAccount.txt"})
             EXPECT_TRUE(sameBytes(readFile(path(name)), name == std::string(full) ? fullLedger : "old\t1\n")) << name;
         EXPECT_TRUE(sameBytes(readFile(path("Accumulated.txt")), "a BUS c 1650 e\n"));
