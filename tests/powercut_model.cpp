@@ -40,6 +40,14 @@ int inodeOf(Disk& disk, const std::string& name) {
     return it == disk.live.end() ? -1 : it->second;
 }
 
+// A file created under `name`, empty.
+int newInode(Disk& disk, const std::string& name) {
+    auto inode = static_cast<int>(disk.inodes.size());
+    disk.inodes.push_back({});
+    disk.live[name] = inode;
+    return inode;
+}
+
 }  // namespace
 
 void play(Disk& disk, const Event& e) {
@@ -47,9 +55,7 @@ void play(Disk& disk, const Event& e) {
     case Event::Open: {
         int inode = inodeOf(disk, e.name);
         if (inode < 0) {
-            inode = static_cast<int>(disk.inodes.size());
-            disk.inodes.push_back({});
-            disk.live[e.name] = inode;
+            inode = newInode(disk, e.name);
             disk.pendingNames[dirOf(e.name)].push_back({NameOp::Create, e.name, "", inode});
         }
         if (e.truncate) change(disk, inode, {Change::Truncate, 0, 0, ""});
@@ -102,11 +108,7 @@ void play(Disk& disk, const Event& e) {
     case Event::PeerWrite:
     case Event::PeerAppend: {
         int inode = inodeOf(disk, e.name);
-        if (inode < 0) {
-            inode = static_cast<int>(disk.inodes.size());
-            disk.inodes.push_back({});
-            disk.live[e.name] = inode;
-        }
+        if (inode < 0) inode = newInode(disk, e.name);
         disk.durable[e.name] = inode;
         Inode& file = disk.inodes[inode];
         file.live = e.kind == Event::PeerWrite ? e.data : file.live + e.data;
